@@ -1,0 +1,35 @@
+# GoogleTest for both trees. The native tree uses Debian's packaged library; the Windows tree builds
+# Debian's googletest sources with the cross compiler. Windows test executables run under Wine through
+# CMAKE_CROSSCOMPILING_EMULATOR; each executable is one CTest entry there, since discovering the tests
+# would start Wine once more per executable at build time.
+if(WIN32)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(ZT_GTEST_MAIN GTest::gtest_main GTest::gmock)
+  if(NOT TARGET GTest::gtest_main)
+    set(ZT_GTEST_MAIN gtest_main gmock)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+  set(ZT_GTEST_MAIN GTest::gtest_main GTest::gmock)
+  include(GoogleTest)
+endif()
+
+# zt_add_test(<name> SOURCES ... LIBS ... [GUI])
+# GUI tests need a display: the Windows tree runs them under xvfb-run.
+function(zt_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${ZT_GTEST_MAIN})
+  if(WIN32)
+    if(T_GUI)
+      add_test(NAME ${name} COMMAND xvfb-run -a ${ZT_WINE_RUN} $<TARGET_FILE:${name}>)
+    else()
+      add_test(NAME ${name} COMMAND ${name})
+    endif()
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()

@@ -1,0 +1,41 @@
+// fwimage: writes a firmware image for the simulated recorder.
+//   fwimage <MAIN|SUB> <version> <model> <length> <output>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "sim/firmware_image.h"
+
+int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::cerr << "usage: fwimage <MAIN|SUB> <version> <model> <length> <output>\n";
+    return 2;
+  }
+  const std::string target = argv[1];
+  if (target != "MAIN" && target != "SUB") {
+    std::cerr << "fwimage: the target is MAIN or SUB, not \"" << target << "\"\n";
+    return 2;
+  }
+  unsigned long length = 0;
+  try {
+    length = std::stoul(argv[4]);
+  } catch (const std::exception&) {
+    length = 0;
+  }
+  if (length < kFirmwareHeaderSize || length > 0x7FFFFFFFul) {
+    std::cerr << "fwimage: the length must be between " << kFirmwareHeaderSize << " and 2147483647 bytes\n";
+    return 2;
+  }
+  FirmwareImageHeader header;
+  header.target = target == "SUB" ? 1 : 0;
+  header.version = argv[2];
+  header.model = argv[3];
+  const auto image = MakeFirmwareImage(header, static_cast<uint32_t>(length));
+  std::ofstream out(argv[5], std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  if (!out.flush()) {
+    std::cerr << argv[5] << ": cannot be written\n";
+    return 1;
+  }
+  return 0;
+}

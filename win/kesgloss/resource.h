@@ -1,0 +1,2 @@
+#pragma once
+#define IDS_GLOSSARY_FILE 1

@@ -4,6 +4,6 @@
 #include "sim/firmware_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)ReadFirmwareImageHeader(std::span(data, size));
+  (void)sim::ReadFirmwareImageHeader(std::span(data, size));
   return 0;
 }

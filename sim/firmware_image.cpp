@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace sim {
+
 namespace {
 
 constexpr uint8_t kMagic[4] = {'Z', 'T', 'F', 'W'};
@@ -71,3 +73,5 @@ std::optional<FirmwareImageHeader> ReadFirmwareImageHeader(std::span<const uint8
   if (header.length < kFirmwareHeaderSize || header.length > image.size()) return std::nullopt;
   return header;
 }
+
+}  // namespace sim

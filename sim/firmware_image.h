@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace sim {
+
 struct FirmwareImageHeader {
   uint8_t target = 0;  // 0 main processor, 1 sub processor
   std::string version;
@@ -32,3 +34,5 @@ std::vector<uint8_t> MakeFirmwareImage(const FirmwareImageHeader& header, uint32
 std::optional<FirmwareImageHeader> ReadFirmwareImageHeader(std::span<const uint8_t> image);
 
 uint32_t Fnv1a(std::span<const uint8_t> bytes);
+
+}  // namespace sim

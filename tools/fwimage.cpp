@@ -22,15 +22,15 @@ int main(int argc, char** argv) {
   } catch (const std::exception&) {
     length = 0;
   }
-  if (length < kFirmwareHeaderSize || length > 0x7FFFFFFFul) {
-    std::cerr << "fwimage: the length must be between " << kFirmwareHeaderSize << " and 2147483647 bytes\n";
+  if (length < sim::kFirmwareHeaderSize || length > 0x7FFFFFFFul) {
+    std::cerr << "fwimage: the length must be between " << sim::kFirmwareHeaderSize << " and 2147483647 bytes\n";
     return 2;
   }
-  FirmwareImageHeader header;
+  sim::FirmwareImageHeader header;
   header.target = target == "SUB" ? 1 : 0;
   header.version = argv[2];
   header.model = argv[3];
-  const auto image = MakeFirmwareImage(header, static_cast<uint32_t>(length));
+  const auto image = sim::MakeFirmwareImage(header, static_cast<uint32_t>(length));
   std::ofstream out(argv[5], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   if (!out.flush()) {

@@ -2,8 +2,8 @@
 
 namespace sim {
 
-Reply MemoryLink::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength) {
-  return recorder_.Execute(cdb, dataOut, transferLength, now_());
+Reply MemoryLink::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn) {
+  return recorder_.Execute(cdb, dataOut, dataIn, now_());
 }
 bool MemoryLink::Attached() {
   recorder_.Tick(now_());
@@ -12,12 +12,12 @@ bool MemoryLink::Attached() {
 bool MemoryLink::VolumeMounted() { return Attached() && recorder_.volumeMounted; }
 void MemoryLink::Released() { recorder_.HostReleased(now_()); }
 
-Reply StoreLink::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength) {
-  Reply reply{Status::NoDevice, {}};
+Reply StoreLink::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn) {
+  Reply reply{Status::NoDevice, 0};
   // A state file that cannot be read is a recorder that is not there.
   store_.Update(
       [&](Recorder& r) {
-        reply = r.Execute(cdb, dataOut, transferLength, WallClockMs());
+        reply = r.Execute(cdb, dataOut, dataIn, WallClockMs());
         return true;
       },
       error_);

@@ -16,7 +16,7 @@ namespace sim {
 class RecorderLink {
  public:
   virtual ~RecorderLink() = default;
-  virtual Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength) = 0;
+  virtual Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn) = 0;
   virtual bool Attached() = 0;
   virtual bool VolumeMounted() = 0;
   virtual void Released() = 0;
@@ -27,7 +27,7 @@ class MemoryLink : public RecorderLink {
  public:
   explicit MemoryLink(Recorder& recorder, std::function<uint64_t()> now = WallClockMs)
       : recorder_(recorder), now_(std::move(now)) {}
-  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength) override;
+  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn) override;
   bool Attached() override;
   bool VolumeMounted() override;
   void Released() override;
@@ -41,7 +41,7 @@ class MemoryLink : public RecorderLink {
 class StoreLink : public RecorderLink {
  public:
   explicit StoreLink(std::string path) : store_(std::move(path)) {}
-  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength) override;
+  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn) override;
   bool Attached() override;
   bool VolumeMounted() override;
   void Released() override;

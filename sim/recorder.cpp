@@ -147,11 +147,14 @@ bool ParseFault(std::string_view text, Fault& fault, std::string& error) {
 
 namespace {
 
-Reply Good(std::vector<uint8_t> data, uint32_t transferLength) {
-  if (data.size() > transferLength) data.resize(transferLength);
-  return Reply{Status::Good, std::move(data)};
+// Copies a reply into the transfer buffer, as far as it reaches.
+Reply Good(const std::vector<uint8_t>& data, std::span<uint8_t> dataIn) {
+  const size_t n = std::min(data.size(), dataIn.size());
+  std::copy_n(data.begin(), n, dataIn.begin());
+  return Reply{Status::Good, static_cast<uint32_t>(n)};
 }
-Reply Refused() { return Reply{Status::CheckCondition, {}}; }
+Reply Good() { return Reply{Status::Good, 0}; }
+Reply Refused() { return Reply{Status::CheckCondition, 0}; }
 
 std::vector<uint8_t> Padded(const std::string& text, size_t size, char pad) {
   std::vector<uint8_t> bytes(size, static_cast<uint8_t>(pad));
@@ -201,10 +204,10 @@ void Recorder::HostReleased(uint64_t nowMs) {
   returnsAtMs = nowMs + std::max<uint32_t>(restartDelayMs, 1);
 }
 
-Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength,
+Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn,
                         uint64_t nowMs) {
   Tick(nowMs);
-  if (!attached) return Reply{Status::NoDevice, {}};
+  if (!attached) return Reply{Status::NoDevice, 0};
   if (cdb.size() < 6) return Refused();
   const CommandKey key = KeyOf(cdb);
   log.push_back(KeyText(key));
@@ -219,9 +222,9 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
     const FaultKind kind = f.kind;
     faults.erase(faults.begin() + static_cast<std::ptrdiff_t>(i));
     if (kind == FaultKind::FailCommand) return Refused();
-    if (kind == FaultKind::StallCommand) return Reply{Status::TimedOut, {}};
+    if (kind == FaultKind::StallCommand) return Reply{Status::TimedOut, 0};
     Unplug();
-    return Reply{Status::NoDevice, {}};
+    return Reply{Status::NoDevice, 0};
   }
   auto has = [&](FaultKind kind) {
     return std::any_of(faults.begin(), faults.end(), [kind](const Fault& f) { return f.kind == kind; });
@@ -241,16 +244,16 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       std::copy(p.begin(), p.end(), data.begin() + 16);
       const auto r = Padded(main.version, 4, ' ');
       std::copy(r.begin(), r.end(), data.begin() + 32);
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0xE000:
       if (!storageMode) return Refused();
-      return Good(Padded(model, 8, ' '), transferLength);
+      return Good(Padded(model, 8, ' '), dataIn);
     case 0xE001: {
       std::vector<uint8_t> state(8, 0);
       state[1] = storageMode ? 1 : 0;
       state[6] = modeByte;
-      return Good(std::move(state), transferLength);
+      return Good(state, dataIn);
     }
     case 0xE002: {
       if (!storageMode) return Refused();
@@ -259,26 +262,26 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       data.push_back(0);
       const auto s = Padded(sub.version, 8, '\0');
       data.insert(data.end(), s.begin(), s.end());
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0xE006: {
       const std::string digits = std::to_string(serial);
       std::vector<uint8_t> data{static_cast<uint8_t>(digits.size())};
       data.insert(data.end(), digits.begin(), digits.end());
       data.resize(64, 0);
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0xE00B: {
       std::vector<uint8_t> data(4);
       PutBigEndian32(data.data(), deviceId);
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0xE012: {
       if (!storageMode) return Refused();
       std::vector<uint8_t> data(8);
       PutBigEndian32(data.data(), static_cast<uint32_t>(storageSize >> 32));
       PutBigEndian32(data.data() + 4, static_cast<uint32_t>(storageSize));
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0xE202:
       if (modeByte == 3) {
@@ -287,7 +290,7 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
         attached = false;
         returnsAtMs = nowMs + std::max<uint32_t>(modeSwitchDelayMs, 1);
       }
-      return Good({}, 0);
+      return Good();
     default:
       break;
   }
@@ -310,11 +313,10 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       session.length = l;
       session.steps = prepareSteps;
       session.remaining = prepareSteps;
-      session.staged.reserve(l);
       if (!has(FaultKind::KeepVolume)) volumeMounted = false;
       std::vector<uint8_t> data;
       PutBig16(data, session.steps);
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0x01: {  // preparation poll
       if (!session.active || session.target != target) return Refused();
@@ -334,25 +336,25 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       }
       std::vector<uint8_t> data;
       PutBig16(data, static_cast<uint16_t>(std::min<uint32_t>(reported, 0xFFFF)));
-      return Good(std::move(data), transferLength);
+      return Good(data, dataIn);
     }
     case 0x02: {  // write a piece
       if (!session.active || session.target != target || session.remaining != 0 || session.finished) return Refused();
-      if (a != dataOut.size() || a > session.length - session.staged.size()) return Refused();
-      session.staged.insert(session.staged.end(), dataOut.begin(), dataOut.end());
-      return Good({}, 0);
+      if (a != dataOut.size() || a > session.length - session.received) return Refused();
+      std::copy(dataOut.begin(), dataOut.end(), processor.flash.begin() + session.start + session.received);
+      session.received += a;
+      return Good();
     }
     case 0x03: {  // finish: the image becomes the processor's program
-      if (!session.active || session.target != target || session.staged.size() != session.length) return Refused();
-      std::copy(session.staged.begin(), session.staged.end(), processor.flash.begin() + session.start);
-      last = LastUpdate{true, target, session.start, session.length, Fnv1a(session.staged), {}, false};
-      if (const auto header = ReadFirmwareImageHeader(session.staged); header && header->target == target) {
+      if (!session.active || session.target != target || session.received != session.length) return Refused();
+      last = LastUpdate{true, target, session.start, session.length, {}, false};
+      const auto written = std::span(processor.flash).subspan(session.start, session.length);
+      if (const auto header = ReadFirmwareImageHeader(written); header && header->target == target) {
         processor.version = header->version;
         last.imageVersion = header->version;
       }
       session.finished = true;
-      session.staged = {};
-      return Good({}, 0);
+      return Good();
     }
     case 0x04:  // start verification
       if (has(FaultKind::RefuseVerify) || !RegionFits(processor, a, l)) return Refused();
@@ -360,29 +362,28 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       session.verifyStart = a;
       session.verifyLength = l;
       session.verifyOffset = 0;
-      return Good({}, 0);
+      return Good();
     case 0x05: {  // read a piece back
-      if (!session.verifying || a > session.verifyLength - session.verifyOffset) return Refused();
+      if (!session.verifying || a > session.verifyLength - session.verifyOffset || a > dataIn.size()) return Refused();
       const auto from = processor.flash.begin() + session.verifyStart + session.verifyOffset;
-      std::vector<uint8_t> data(from, from + a);
+      std::copy(from, from + a, dataIn.begin());
       for (size_t i = 0; i < faults.size(); ++i) {
         const Fault& f = faults[i];
         if (f.kind != FaultKind::CorruptReadback) continue;
         if (f.value >= session.verifyOffset && f.value - session.verifyOffset < a) {
-          data[f.value - session.verifyOffset] ^= 0xFF;
+          dataIn[f.value - session.verifyOffset] ^= 0xFF;
           faults.erase(faults.begin() + static_cast<std::ptrdiff_t>(i));
           break;
         }
       }
       session.verifyOffset += a;
-      if (transferLength < data.size()) data.resize(transferLength);
-      return Reply{Status::Good, std::move(data)};
+      return Reply{Status::Good, a};
     }
     case 0x06: {  // end verification
       const bool whole = session.verifying && session.verifyOffset == session.verifyLength;
       if (whole && last.present && session.finished) last.readBack = true;
       session.verifying = false;
-      return Good({}, 0);
+      return Good();
     }
     default:
       return Refused();

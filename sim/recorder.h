@@ -56,7 +56,9 @@ struct UpdateSession {
   uint32_t length = 0;
   uint16_t steps = 0;
   uint16_t remaining = 0;
-  std::vector<uint8_t> staged;
+  // Pieces go straight into the processor's flash: a write that stops half-way leaves it half-written,
+  // as on the real recorder, and only a finished write makes the new version current.
+  uint32_t received = 0;
   bool finished = false;
   bool verifying = false;
   uint32_t verifyStart = 0;
@@ -70,7 +72,6 @@ struct LastUpdate {
   uint8_t target = 0;
   uint32_t start = 0;
   uint32_t length = 0;
-  uint32_t hash = 0;
   std::string imageVersion;  // from the image's header; empty when it had none
   bool readBack = false;  // the host read the whole image back and ended the verification
 };
@@ -84,7 +85,7 @@ enum class Status : uint8_t {
 
 struct Reply {
   Status status = Status::Good;
-  std::vector<uint8_t> data;  // data-in bytes (at most the transfer length)
+  uint32_t length = 0;  // data-in bytes placed into the caller's buffer
 };
 
 struct Recorder {
@@ -118,9 +119,9 @@ struct Recorder {
 
   Processor& ProcessorFor(uint8_t target) { return target == 1 ? sub : main; }
 
-  // One command block as the recorder receives it. `dataOut` is the data-out phase; `transferLength`
-  // bounds the data-in reply.
-  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, uint32_t transferLength, uint64_t nowMs);
+  // One command block as the recorder receives it. `dataOut` is the data-out phase; the data-in
+  // reply lands in `dataIn`, whose size is the transfer length.
+  Reply Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> dataOut, std::span<uint8_t> dataIn, uint64_t nowMs);
 
   // The host let go of the drive: a recorder whose write has finished restarts now.
   void HostReleased(uint64_t nowMs);

@@ -99,7 +99,7 @@ void Show(const sim::Recorder& r, uint64_t now) {
     std::cout << "  last update:             none\n";
   }
   if (r.session.active) {
-    std::cout << "  update in progress:      " << r.session.staged.size() << " of " << r.session.length << " bytes received"
+    std::cout << "  update in progress:      " << r.session.received << " of " << r.session.length << " bytes received"
               << (r.session.finished ? ", finished" : "") << "\n";
   }
   for (const auto& f : r.faults) std::cout << "  fault armed:             " << sim::FaultText(f) << "\n";

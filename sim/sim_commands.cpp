@@ -1,7 +1,5 @@
 #include "sim/sim_commands.h"
 
-#include <algorithm>
-
 namespace sim {
 
 CommandBlock SimUpdateCommands::ForPlatform(CommandBlock block, uint32_t callerLength) const {
@@ -14,12 +12,9 @@ CommandBlock SimUpdateCommands::ForPlatform(CommandBlock block, uint32_t callerL
   return block;
 }
 
-bool SimUpdateCommands::Send(const CommandBlock& block, std::span<const uint8_t> out, uint8_t* in, uint32_t inSize) {
-  const Reply reply =
-      link_.Execute(std::span(block.cdb.data(), block.cdbLength), out, block.phase == DataPhase::In ? block.transferLength : 0);
-  if (reply.status != Status::Good) return false;
-  if (in) std::copy_n(reply.data.begin(), std::min<size_t>(reply.data.size(), inSize), in);
-  return true;
+bool SimUpdateCommands::Send(const CommandBlock& block, std::span<const uint8_t> out, uint8_t* in) {
+  const std::span<uint8_t> dataIn = block.phase == DataPhase::In && in ? std::span(in, block.transferLength) : std::span<uint8_t>();
+  return link_.Execute(std::span(block.cdb.data(), block.cdbLength), out, dataIn).status == Status::Good;
 }
 
 bool SimUpdateCommands::Open(uint32_t) {
@@ -34,35 +29,35 @@ bool SimUpdateCommands::Close() {
 }
 
 bool SimUpdateCommands::PrepareUpdate(uint32_t startAddress, uint32_t length, TargetCode target, uint16_t& steps) {
-  uint8_t reply[2] = {};
-  if (!Send(ForPlatform(cmd::PrepareUpdate(startAddress, length, target), 2), {}, reply, 2)) return false;
+  uint8_t reply[kBufferedDataSize] = {};
+  if (!Send(ForPlatform(cmd::PrepareUpdate(startAddress, length, target), 2), {}, reply)) return false;
   steps = BigEndian16(reply);
   return true;
 }
 
 bool SimUpdateCommands::GetPrepareRemaining(TargetCode target, uint16_t& remaining) {
-  uint8_t reply[2] = {};
-  if (!Send(ForPlatform(cmd::GetPrepareRemaining(target), 2), {}, reply, 2)) return false;
+  uint8_t reply[kBufferedDataSize] = {};
+  if (!Send(ForPlatform(cmd::GetPrepareRemaining(target), 2), {}, reply)) return false;
   remaining = BigEndian16(reply);
   return true;
 }
 
 bool SimUpdateCommands::WriteImage(const uint8_t* data, uint32_t count, TargetCode target) {
-  return Send(ForPlatform(cmd::WriteImage(count, target), count), std::span(data, count), nullptr, 0);
+  return Send(ForPlatform(cmd::WriteImage(count, target), count), std::span(data, count));
 }
 
-bool SimUpdateCommands::FinishWrite(TargetCode target) { return Send(ForPlatform(cmd::FinishWrite(target), 0), {}, nullptr, 0); }
+bool SimUpdateCommands::FinishWrite(TargetCode target) { return Send(ForPlatform(cmd::FinishWrite(target), 0)); }
 
 bool SimUpdateCommands::StartVerify(uint32_t startAddress, uint32_t length, TargetCode target) {
-  return Send(ForPlatform(cmd::StartVerify(startAddress, length, target), 0), {}, nullptr, 0);
+  return Send(ForPlatform(cmd::StartVerify(startAddress, length, target), 0));
 }
 
 bool SimUpdateCommands::ReadImage(uint8_t* buffer, uint32_t count, TargetCode target) {
-  return Send(ForPlatform(cmd::ReadImage(count, target), count), {}, buffer, count);
+  return Send(ForPlatform(cmd::ReadImage(count, target), count), {}, buffer);
 }
 
 bool SimUpdateCommands::FinishVerify(TargetCode target) {
-  return Send(ForPlatform(cmd::FinishVerify(target), 0), {}, nullptr, 0);
+  return Send(ForPlatform(cmd::FinishVerify(target), 0));
 }
 
 }  // namespace sim

@@ -29,8 +29,8 @@ class SimUpdateCommands : public UpdateCommands {
   bool isOpen() const { return open_; }
 
  private:
-  // Sends one block; data-in bytes go to `in` (at most `inSize`).
-  bool Send(const CommandBlock& block, std::span<const uint8_t> out, uint8_t* in, uint32_t inSize);
+  // Sends one block; data-in bytes land in `in`, which has room for the block's transfer length.
+  bool Send(const CommandBlock& block, std::span<const uint8_t> out = {}, uint8_t* in = nullptr);
   CommandBlock ForPlatform(CommandBlock block, uint32_t callerLength) const;
 
   RecorderLink& link_;

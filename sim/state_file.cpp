@@ -96,9 +96,9 @@ std::vector<uint8_t> SerializeRecorder(const Recorder& r) {
   Put(head, "delays", Join({r.modeSwitchDelayMs, r.restartDelayMs}));
   const UpdateSession& s = r.session;
   Put(head, "session", Join({s.active, s.target, s.start, s.length, s.steps, s.remaining, s.finished, s.verifying,
-                             s.verifyStart, s.verifyLength, s.verifyOffset, s.staged.size()}));
+                             s.verifyStart, s.verifyLength, s.verifyOffset, s.received}));
   const LastUpdate& l = r.last;
-  Put(head, "last", Join({l.present, l.target, l.start, l.length, l.hash, l.readBack}));
+  Put(head, "last", Join({l.present, l.target, l.start, l.length, l.readBack}));
   Put(head, "last-image-version", Flat(l.imageVersion));
   for (const Fault& f : r.faults) Put(head, "fault", std::to_string(f.seen) + " " + FaultText(f));
   for (const auto& entry : r.log) Put(head, "log", Flat(entry));
@@ -107,7 +107,6 @@ std::vector<uint8_t> SerializeRecorder(const Recorder& r) {
   std::vector<uint8_t> bytes(head.begin(), head.end());
   bytes.insert(bytes.end(), r.main.flash.begin(), r.main.flash.end());
   bytes.insert(bytes.end(), r.sub.flash.begin(), r.sub.flash.end());
-  bytes.insert(bytes.end(), s.staged.begin(), s.staged.end());
   return bytes;
 }
 
@@ -129,7 +128,7 @@ bool ParseRecorder(std::span<const uint8_t> bytes, Recorder& out, std::string& e
     error = "not a simulated recorder's state file";
     return false;
   }
-  uint64_t mainSize = 0, subSize = 0, stagedSize = 0;
+  uint64_t mainSize = 0, subSize = 0;
   bool ended = false;
   while (nextLine(line)) {
     if (line == kEndOfHead) {
@@ -174,16 +173,13 @@ bool ParseRecorder(std::span<const uint8_t> bytes, Recorder& out, std::string& e
       UpdateSession& s = r.session;
       ok = Numbers(value, 12, v) && v[0] <= 1 && v[1] <= 1 && v[6] <= 1 && v[7] <= 1 && Narrow(v[2], s.start) &&
            Narrow(v[3], s.length) && Narrow(v[4], s.steps) && Narrow(v[5], s.remaining) && Narrow(v[8], s.verifyStart) &&
-           Narrow(v[9], s.verifyLength) && Narrow(v[10], s.verifyOffset) && v[11] <= s.length;
-      if (ok) {
-        s.active = v[0], s.target = static_cast<uint8_t>(v[1]), s.finished = v[6], s.verifying = v[7];
-        stagedSize = v[11];
-      }
+           Narrow(v[9], s.verifyLength) && Narrow(v[10], s.verifyOffset) && Narrow(v[11], s.received) &&
+           s.received <= s.length;
+      if (ok) s.active = v[0], s.target = static_cast<uint8_t>(v[1]), s.finished = v[6], s.verifying = v[7];
     } else if (key == "last") {
       LastUpdate& l = r.last;
-      ok = Numbers(value, 6, v) && v[0] <= 1 && v[1] <= 1 && v[5] <= 1 && Narrow(v[2], l.start) && Narrow(v[3], l.length) &&
-           Narrow(v[4], l.hash);
-      if (ok) l.present = v[0], l.target = static_cast<uint8_t>(v[1]), l.readBack = v[5];
+      ok = Numbers(value, 5, v) && v[0] <= 1 && v[1] <= 1 && v[4] <= 1 && Narrow(v[2], l.start) && Narrow(v[3], l.length);
+      if (ok) l.present = v[0], l.target = static_cast<uint8_t>(v[1]), l.readBack = v[4];
     } else if (key == "fault") {
       const size_t blank = value.find(' ');
       Fault f;
@@ -207,14 +203,13 @@ bool ParseRecorder(std::span<const uint8_t> bytes, Recorder& out, std::string& e
     error = "the head does not end";
     return false;
   }
-  if (bytes.size() - pos != mainSize + subSize + stagedSize) {
+  if (bytes.size() - pos != mainSize + subSize) {
     error = "the flash contents do not have the sizes the head declares";
     return false;
   }
   const uint8_t* data = bytes.data() + pos;
   r.main.flash.assign(data, data + mainSize);
   r.sub.flash.assign(data + mainSize, data + mainSize + subSize);
-  r.session.staged.assign(data + mainSize + subSize, data + mainSize + subSize + stagedSize);
   const UpdateSession& s = r.session;
   const auto& flash = r.ProcessorFor(s.target).flash;
   if (s.active && (s.start > flash.size() || s.length > flash.size() - s.start)) {

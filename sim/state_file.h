@@ -4,7 +4,7 @@
 // the recorder, lets the caller act, and writes it back before the lock is released.
 //
 // Form: a text head ("ZT5100-SIM 1", then key=value lines, then a line "--"), followed by the raw
-// flash of the main and the sub processor and the bytes staged by an unfinished write.
+// flash of the main and the sub processor.
 
 #include <cstdint>
 #include <functional>

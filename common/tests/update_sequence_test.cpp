@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "sim/firmware_image.h"
@@ -450,6 +452,36 @@ TEST_F(SequenceTest, MacVariantDifferences) {
     EXPECT_FALSE(VerifyMacFirmwareUpdate({TargetCode::Main, 524288, 1000, {}}, *mac, site));
     EXPECT_EQ(Commands(), Log({"04", "06"}));
   }
+}
+
+// The same run through the recorder's state file, as programs in other processes reach it.
+TEST(SequenceThroughStateFile, UpdatesTheSharedRecorder) {
+  const std::string path = (std::filesystem::temp_directory_path() / "zt-sequence-test.sim").string();
+  sim::Recorder created;
+  created.prepareSteps = 2;
+  created.restartDelayMs = 60000;
+  std::string error;
+  ASSERT_TRUE(sim::RecorderStore(path).Create(created, error)) << error;
+
+  sim::StoreLink link(path);
+  sim::SimUpdateCommands commands(link, Platform::Windows);
+  SimProbe probe(link);
+  Events events;
+  FakeClock clock;
+  const auto image = sim::MakeFirmwareImage({0, "1.03", "ZT-5100", 0, 0}, 200000);
+  UpdateJob job;
+  job.target = TargetCode::Main;
+  job.startAddress = 524288;
+  job.length = 200000;
+  job.image = image;
+  EXPECT_TRUE(RunUpdate(job, commands, events, clock, &probe));
+
+  sim::Recorder after;
+  ASSERT_TRUE(sim::RecorderStore(path).Read(after, error)) << error;
+  EXPECT_EQ(after.main.version, "1.03");
+  EXPECT_TRUE(after.last.readBack);
+  EXPECT_FALSE(after.attached) << "restarting after the drive was closed";
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -11,9 +11,15 @@ using sim::Status;
 
 class RecorderTest : public testing::Test {
  protected:
-  sim::Reply Run(const CommandBlock& block, std::span<const uint8_t> out = {}) {
-    return recorder.Execute(std::span(block.cdb.data(), block.cdbLength), out,
-                            block.phase == DataPhase::In ? block.transferLength : 0, now);
+  struct Answer {
+    Status status;
+    std::vector<uint8_t> data;
+  };
+  Answer Run(const CommandBlock& block, std::span<const uint8_t> out = {}) {
+    std::vector<uint8_t> in(block.phase == DataPhase::In ? block.transferLength : 0);
+    const sim::Reply reply = recorder.Execute(std::span(block.cdb.data(), block.cdbLength), out, in, now);
+    in.resize(reply.length);
+    return {reply.status, in};
   }
   sim::Recorder recorder;
   uint64_t now = 5000;

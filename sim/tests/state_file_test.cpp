@@ -24,7 +24,7 @@ sim::Recorder Sample() {
   r.session.target = 1;
   r.session.start = 1024;
   r.session.length = 10;
-  r.session.staged = {1, 2, 3};
+  r.session.received = 3;
   r.last.present = true;
   r.last.imageVersion = "1.01";
   sim::Fault f;
@@ -44,7 +44,7 @@ TEST(StateFile, RoundTrips) {
   EXPECT_EQ(sim::SerializeRecorder(back), sim::SerializeRecorder(r));
   EXPECT_EQ(back.sub.version, "0.99b");
   EXPECT_EQ(back.faults[0].seen, 2u);
-  EXPECT_EQ(back.session.staged, std::vector<uint8_t>({1, 2, 3}));
+  EXPECT_EQ(back.session.received, 3u);
   EXPECT_EQ(back.main.flash[524288], 0xAB);
   EXPECT_EQ(back.pollScript, std::vector<uint16_t>({4, 4, 0}));
 }
@@ -72,7 +72,7 @@ TEST(StateFile, DamagedFilesAreRefusedWithAReason) {
       {"a number too large", replaced("mode-byte=3", "mode-byte=300")},
       {"a flash beyond any recorder", replaced("main-flash=2097152", "main-flash=99999999999")},
       {"a session outside the flash", replaced("session=1,1,1024,", "session=1,1,40000,")},
-      {"staged bytes beyond the session", replaced(",3\nlast=", ",11\nlast=")},
+      {"more received than the session's length", replaced(",3\nlast=", ",11\nlast=")},
       {"a damaged fault", replaced("fault=2 fail E4 02 3", "fault=2 fail E4")},
       {"a head line without =", replaced("serial=51000001", "serial")},
       {"no end of the head", std::vector<uint8_t>(head.begin(), head.begin() + head.find("--"))},

@@ -109,6 +109,12 @@ class SequenceTest : public testing::Test {
     return out;
   }
 
+  // The Mac transport, configured as the Mac bundle configuration would configure it for `job`.
+  std::shared_ptr<sim::SimUpdateCommands> MacCommands(const MacUpdateJob& job) {
+    return std::make_shared<sim::SimUpdateCommands>(
+        link_, Platform::Mac, mac::CommandConfig{job.startAddress, job.length, static_cast<uint8_t>(job.target)});
+  }
+
   void Arm(const char* fault) {
     sim::Fault f;
     std::string error;
@@ -376,7 +382,7 @@ TEST_F(SequenceTest, FaultMatrix) {
     recorder_.prepareSteps = 2;
     Arm(c.fault);
     const MacUpdateJob job{TargetCode::Main, 524288, static_cast<uint32_t>(image.size()), image};
-    auto mac = std::make_shared<sim::SimUpdateCommands>(link_, Platform::Mac, mac::CommandConfig{524288, job.length, 0});
+    auto mac = MacCommands(job);
     MacSite site;
     const int result = RunMacFirmwareUpdate(job, mac, site, clock_);
     EXPECT_EQ(result, c.macResult) << "Mac";
@@ -394,7 +400,7 @@ TEST_F(SequenceTest, MacPollingNeverPassesTheFirstAttemptAtTheStart) {
   recorder_.prepareSteps = 3;
   const auto image = Image(TargetCode::Main, 1000);
   const MacUpdateJob job{TargetCode::Main, 524288, 1000, image};
-  auto mac = std::make_shared<sim::SimUpdateCommands>(link_, Platform::Mac, mac::CommandConfig{524288, 1000, 0});
+  auto mac = MacCommands(job);
   MacSite site;
   ASSERT_EQ(RunMacFirmwareUpdate(job, mac, site, clock_), kMacUpdateDone);
   // Poll 1: attempt 1 reports 2 but cannot pass, attempt 2 reports 1. Poll 2: attempt 1 reports 0.
@@ -412,7 +418,7 @@ TEST_F(SequenceTest, MacVariantDifferences) {
     recorder_.prepareSteps = 0;
     const auto image = Image(TargetCode::Main, 1000);
     const MacUpdateJob job{TargetCode::Main, 524288, 1000, image};
-    auto mac = std::make_shared<sim::SimUpdateCommands>(link_, Platform::Mac, mac::CommandConfig{524288, 1000, 0});
+    auto mac = MacCommands(job);
     MacSite site;
     EXPECT_EQ(RunMacFirmwareUpdate(job, mac, site, clock_), kMacUpdateDone);
     EXPECT_EQ(Commands(), Log({"00", "02", "03"}));
@@ -423,7 +429,7 @@ TEST_F(SequenceTest, MacVariantDifferences) {
     recorder_.prepareSteps = 1;
     const auto image = Image(TargetCode::Sub, 31744);
     const MacUpdateJob job{TargetCode::Sub, 1024, 31744, image};
-    auto mac = std::make_shared<sim::SimUpdateCommands>(link_, Platform::Mac, mac::CommandConfig{1024, 31744, 1});
+    auto mac = MacCommands(job);
     MacSite site;
     ASSERT_EQ(RunMacFirmwareUpdate(job, mac, site, clock_), kMacUpdateDone);
     EXPECT_NE(std::find(site.events.begin(), site.events.end(), "detached"), site.events.end());
@@ -447,9 +453,10 @@ TEST_F(SequenceTest, MacVariantDifferences) {
   {
     SCOPED_TRACE("a missing image fails the verification, which is still ended");
     recorder_ = sim::Recorder{};
-    auto mac = std::make_shared<sim::SimUpdateCommands>(link_, Platform::Mac, mac::CommandConfig{524288, 1000, 0});
+    const MacUpdateJob job{TargetCode::Main, 524288, 1000, {}};
+    auto mac = MacCommands(job);
     MacSite site;
-    EXPECT_FALSE(VerifyMacFirmwareUpdate({TargetCode::Main, 524288, 1000, {}}, *mac, site));
+    EXPECT_FALSE(VerifyMacFirmwareUpdate(job, *mac, site));
     EXPECT_EQ(Commands(), Log({"04", "06"}));
   }
 }

@@ -46,6 +46,7 @@ class StoreLink : public RecorderLink {
   bool VolumeMounted() override;
   void Released() override;
   const std::string& lastError() const { return error_; }
+  const std::string& path() const { return store_.path(); }
 
  private:
   RecorderStore store_;

@@ -1,0 +1,221 @@
+#include "win/updater/payload/resource_data.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "win/framework/app.h"
+#include "win/framework/handles.h"
+
+namespace {
+
+constexpr UINT kPayloadErrorString = 401;
+constexpr DWORD kStringValueBuffer = 4096;
+
+// A BIN resource: its bytes in place, or nothing. Size 0 when missing.
+struct BinResource {
+  HRSRC info = nullptr;
+  DWORD size = 0;
+};
+
+BinResource FindBin(HMODULE module, uint16_t id) {
+  BinResource r;
+  r.info = FindResourceA(module, MAKEINTRESOURCEA(id), "BIN");
+  if (r.info) r.size = SizeofResource(module, r.info);
+  return r;
+}
+
+const void* LockBin(HMODULE module, const BinResource& r) {
+  if (!r.info) return nullptr;
+  HGLOBAL loaded = LoadResource(module, r.info);
+  return loaded ? LockResource(loaded) : nullptr;
+}
+
+// Writes a payload item as a temporary file: one write, closed in every case.
+PayloadError WriteItem(const std::string& path, const void* data, DWORD size, uint32_t itemBit) {
+  const win::ScopedHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  if (!file) return MakePayloadError(PayloadFailure::NotCreated, itemBit);
+  DWORD written = 0;
+  if (!WriteFile(file.get(), data, size, &written, nullptr) || written < size) {
+    return MakePayloadError(PayloadFailure::WrittenShort, itemBit);
+  }
+  return kPayloadOk;
+}
+
+void UseAsApplicationProfile(const std::string& path) {
+  if (win::CWinApp* app = win::CurrentApp()) app->SetProfileName(path);
+}
+
+}  // namespace
+
+bool NeedsAutoplayLibraryFor(DWORD majorVersion, DWORD minorVersion) {
+  return majorVersion > 5 || (majorVersion == 5 && minorVersion != 0);
+}
+
+void ShowPayloadError(PayloadError error) {
+  char format[128] = {};
+  if (LoadStringA(GetModuleHandleA(nullptr), kPayloadErrorString, format, sizeof format) <= 0) {
+    std::snprintf(format, sizeof format, "%s", "Apprication Error(0x%08x)");
+  }
+  char text[160] = {};
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(error));
+  MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONSTOP);
+}
+
+CResourceData::CResourceData(bool needsAutoplayLibrary, HMODULE module, ErrorReporter report)
+    : needsAutoplayLibrary_(needsAutoplayLibrary),
+      module_(module ? module : GetModuleHandleA(nullptr)),
+      report_(std::move(report)) {}
+
+CResourceData::~CResourceData() { RemoveFiles(); }
+
+bool CResourceData::Prepare() { return BuildPaths() && WriteConfiguration() && CheckAndWritePayload(); }
+
+PayloadError CResourceData::Fail(PayloadError error) {
+  if (report_) report_(error);
+  return error;
+}
+
+bool CResourceData::BuildPaths() {
+  char temp[MAX_PATH] = {};
+  if (GetTempPathA(MAX_PATH, temp) == 0) {
+    Fail(kTempFolderUnknown);
+    return false;
+  }
+  const std::string folder(temp);
+  glossaryTablePath_ = folder + bundle::kGlossaryTable.fileName;
+  glossaryLibraryPath_ = folder + bundle::kGlossaryLibrary.fileName;
+  autoplayLibraryPath_ = needsAutoplayLibrary_ ? folder + bundle::kAutoplayLibrary.fileName : std::string();
+  configurationPath_ = folder + bundle::kConfiguration.fileName;
+  completionMarkerPath_ = folder + "KestrelReflashCompleteCheck.txt";
+  return true;
+}
+
+bool CResourceData::WriteConfiguration() {
+  const uint32_t bit = bundle::kConfiguration.itemBit;
+  const BinResource config = FindBin(module_, bundle::kConfiguration.resourceId);
+  PayloadError error = kPayloadOk;
+  if (!config.info || config.size == 0) {
+    error = MakePayloadError(PayloadFailure::Missing, bit);
+  } else if (const void* data = LockBin(module_, config); !data) {
+    error = MakePayloadError(PayloadFailure::NotLocked, bit);
+  } else {
+    error = WriteItem(configurationPath_, data, config.size, bit);
+  }
+  if (error != kPayloadOk) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
+bool CResourceData::CheckAndWritePayload() {
+  UseAsApplicationProfile(configurationPath_);
+  const Win32ProfileReader profile(configurationPath_);
+
+  BundleSizes declared, actual;
+  for (size_t i = 0; i < std::size(bundle::kCheckedItems); ++i) {
+    declared.items[i] = profile.GetInt("RESOURCE", bundle::kCheckedItems[i].sizeKey, 0);
+    actual.items[i] = FindBin(module_, bundle::kCheckedItems[i].resourceId).size;
+  }
+  for (size_t n = 0;; ++n) {
+    const uint32_t size = profile.GetInt("RESOURCE", bundle::FirmwareSizeKey(n), 0);
+    if (size == 0) break;
+    declared.firmware.push_back(size);
+    actual.firmware.push_back(FindBin(module_, static_cast<uint16_t>(bundle::kFirmware.resourceId + n)).size);
+  }
+  PayloadError error = CheckBundleSizes(declared, actual);
+
+  // Locked in memory only once every size is right, and written only once every lock held.
+  struct Item {
+    const PayloadItem& item;
+    const std::string& path;
+    bool wanted;
+    const void* data = nullptr;
+    DWORD size = 0;
+  };
+  Item items[] = {{bundle::kGlossaryTable, glossaryTablePath_, true},
+                  {bundle::kGlossaryLibrary, glossaryLibraryPath_, true},
+                  {bundle::kAutoplayLibrary, autoplayLibraryPath_, needsAutoplayLibrary_}};
+  for (Item& it : items) {
+    if (error != kPayloadOk || !it.wanted) continue;
+    const BinResource r = FindBin(module_, it.item.resourceId);
+    it.data = LockBin(module_, r);
+    it.size = r.size;
+    if (!it.data) error = MakePayloadError(PayloadFailure::NotLocked, it.item.itemBit);
+  }
+  for (const Item& it : items) {
+    if (error != kPayloadOk || !it.wanted) continue;
+    error = WriteItem(it.path, it.data, it.size, it.item.itemBit);
+  }
+  if (error != kPayloadOk) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
+void CResourceData::RemoveFiles() {
+  // The completion marker is the two-stage wrapper's to delete, never ours.
+  for (std::string* path : {&glossaryTablePath_, &glossaryLibraryPath_, &configurationPath_}) {
+    if (!path->empty()) DeleteFileA(path->c_str());
+    path->clear();
+  }
+  if (needsAutoplayLibrary_ && !autoplayLibraryPath_.empty()) DeleteFileA(autoplayLibraryPath_.c_str());
+  autoplayLibraryPath_.clear();
+}
+
+bool ReadBinResource(uint16_t id, uint8_t* buffer, uint32_t* size, HMODULE module) {
+  if (!size) return false;
+  if (!module) module = GetModuleHandleA(nullptr);
+  const BinResource r = FindBin(module, id);
+  if (!r.info) return false;
+  if (!buffer) {
+    *size = r.size;
+    return true;
+  }
+  const bool fits = *size >= r.size;
+  const void* data = fits ? LockBin(module, r) : nullptr;
+  if (data) std::memcpy(buffer, data, r.size);
+  *size = r.size;
+  return data != nullptr;
+}
+
+FwInfoArray LoadFwInfos(const std::string& configurationPath) {
+  UseAsApplicationProfile(configurationPath);
+  return LoadFwInfos(Win32ProfileReader(configurationPath));
+}
+
+std::vector<std::string> Win32ProfileReader::SectionNames() const {
+  // A full buffer is reported as its size minus 2; then the names did not all fit.
+  std::vector<char> buffer(1024);
+  for (;;) {
+    const DWORD n = GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), path_.c_str());
+    if (n != buffer.size() - 2) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(buffer.size() + 1024);
+  }
+  std::vector<std::string> names;
+  for (size_t i = 0; i < buffer.size();) {
+    const std::string name(buffer.data() + i);
+    if (name.empty()) break;
+    i += name.size() + 1;
+    names.push_back(name);
+  }
+  return names;
+}
+
+uint32_t Win32ProfileReader::GetInt(std::string_view section, std::string_view key, uint32_t fallback) const {
+  return GetPrivateProfileIntA(std::string(section).c_str(), std::string(key).c_str(), static_cast<INT>(fallback),
+                               path_.c_str());
+}
+
+std::string Win32ProfileReader::GetString(std::string_view section, std::string_view key, std::string_view fallback) const {
+  std::vector<char> value(kStringValueBuffer);
+  GetPrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(), std::string(fallback).c_str(),
+                           value.data(), kStringValueBuffer, path_.c_str());
+  return std::string(value.data());
+}

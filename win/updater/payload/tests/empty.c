@@ -1,0 +1,2 @@
+/* A library of resources only. */
+typedef int resources_only;

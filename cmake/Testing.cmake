@@ -18,14 +18,18 @@ else()
 endif()
 
 # zt_add_test(<name> SOURCES ... LIBS ... [GUI])
-# GUI tests need a display: the Windows tree runs them under xvfb-run.
+# GUI tests need a display. One Wine prefix has one desktop, and it lives on the display of whichever
+# program started it first, so every Wine program of a run must share one display: `make test-win`
+# runs CTest inside a single xvfb-run, and wine-run.sh starts one only when no display is there.
+# GUI tests take turns, because windows of two tests on one desktop steal each other's focus.
 function(zt_add_test name)
   cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${ZT_GTEST_MAIN})
   if(WIN32)
     if(T_GUI)
-      add_test(NAME ${name} COMMAND xvfb-run -a ${ZT_WINE_RUN} $<TARGET_FILE:${name}>)
+      add_test(NAME ${name} COMMAND ${ZT_WINE_RUN} $<TARGET_FILE:${name}>)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
     else()
       add_test(NAME ${name} COMMAND ${name})
     endif()

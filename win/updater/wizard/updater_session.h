@@ -1,0 +1,73 @@
+#pragma once
+// What the wizard and the unattended run prepare alike and tear down in the same order: the payload
+// in the temporary folder, the suppression of the system's AutoPlay window, the texts, the firmware
+// records and the command layer.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/fw_info.h"
+#include "common/wizard_rules.h"
+#include "win/framework/handles.h"
+#include "win/updater/payload/resource_data.h"
+#include "win/updater/scsi/scsi_command.h"
+
+class CFwUpBaseApp;
+
+class UpdaterSession {
+ public:
+  // A session that must not touch the autoplay-cancel library (a retry while another session holds
+  // it loaded) neither writes nor loads it.
+  UpdaterSession(CFwUpBaseApp& app, bool ownsAutoplayLibrary);
+  ~UpdaterSession();
+  UpdaterSession(const UpdaterSession&) = delete;
+  UpdaterSession& operator=(const UpdaterSession&) = delete;
+
+  // The steps of the preparation, in the order the callers run them. Each failing step has told the
+  // user why.
+  bool PreparePayload();
+  void StartAutoplaySuppression();
+  void LoadTexts(std::span<const uint32_t> ids);
+  bool CheckSystem();
+  void LoadRecords();
+  // Forced pass-through when a storage check needs it, else the transport the user's rights allow.
+  void CreateCommand(bool forcePassThrough);
+
+  const std::string& Text(uint32_t id) const;
+  const CFwUpBaseFwInfo* FindFwInfo(uint16_t deviceId) const { return ::FindFwInfo(Records, deviceId); }
+  // The record's firmware resource; empty when it cannot be read.
+  std::vector<uint8_t> ReadImage(const CFwUpBaseFwInfo& record) const;
+  void WriteCompletionMarker() const;
+
+  CFwUpBaseApp& App;
+  CResourceData Resources;
+  uint16_t OsClass = 0;
+  FwInfoArray Records;
+  std::unique_ptr<CScsiCommand> Command;
+
+ private:
+  void RegisterRunIdentity();
+  void RemoveRunIdentity();
+
+  bool ownsAutoplayLibrary_;
+  win::ScopedModule autoplayLibrary_;
+  std::map<uint32_t, std::string> texts_;
+};
+
+// What identification of a recorder found on a drive tells the wizard and the unattended run.
+struct Identification {
+  FwVersion version;
+  std::string model;
+  bool switchRequested = false;  // the recorder was told to come back as a storage device
+};
+Identification Identify(CScsiCommand& command, uint32_t drive, const CFwUpBaseFwInfo& record);
+
+// Closes the warning about a device removed without notice that older systems show when the recorder
+// restarts after its update. Returns after about ten seconds at most, at once on other systems.
+void CloseRemovalWarning(uint16_t osClass);

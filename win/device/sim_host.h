@@ -6,4 +6,8 @@
 namespace device {
 char SimulatedDriveLetter();
 std::string SimulatedRecorderPath();
+// Compares the recorder's drive with what the host last reported and sends the notifications for
+// any difference now, on the calling thread, instead of at the watcher's next look. For tests and
+// diagnostics that need to know that everything up to this moment has been reported.
+void PollSimulatedDrive();
 }  // namespace device

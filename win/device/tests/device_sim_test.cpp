@@ -1,14 +1,22 @@
 // The simulated host as the command layer sees it: a removable drive that holds the recorder.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "sim/state_file.h"
 #include "win/device/device_io.h"
 #include "win/device/pass_through.h"
 #include "win/device/sim_host.h"
+
+#include <dbt.h>  // after <windows.h>, which it needs
 
 namespace {
 
@@ -97,6 +105,143 @@ TEST_F(SimHostTest, OtherDrivesAreTheSystems) {
   EXPECT_EQ(device::DriveType("C:\\"), GetDriveTypeA("C:\\"));
   const HANDLE none = device::OpenVolume("\\\\.\\Q:");
   EXPECT_EQ(none, INVALID_HANDLE_VALUE);
+}
+
+// What the drive notifications of the simulated host look like to the process's windows.
+
+struct Heard {
+  WPARAM event;
+  DWORD deviceType, unitMask;  // of the record that came with it; 0 for none
+  WORD flags;
+  bool operator==(const Heard&) const = default;
+};
+constexpr DWORD kDriveR = 1u << ('R' - 'A');
+const Heard kRemoved{DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME, kDriveR, 0};
+const Heard kArrived{DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, kDriveR, 0};
+const Heard kNodes{DBT_DEVNODES_CHANGED, 0, 0, 0};
+
+// A hidden top-level window that writes down every WM_DEVICECHANGE. Made and destroyed on one
+// thread, as windows must be; what it heard may be read from any thread.
+class Listener {
+ public:
+  Listener() {
+    static const ATOM kind = [] {
+      WNDCLASSA c{};
+      c.lpfnWndProc = Procedure;
+      c.lpszClassName = "ZtDriveListener";
+      return RegisterClassA(&c);
+    }();
+    window_ =
+        CreateWindowExA(0, MAKEINTATOM(kind), "", WS_OVERLAPPEDWINDOW, 0, 0, 99, 99, nullptr, nullptr, nullptr, this);
+  }
+  ~Listener() { DestroyWindow(window_); }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+  bool made() const { return window_ != nullptr; }
+  std::vector<Heard> heard() const {
+    std::lock_guard lock(mutex_);
+    return heard_;
+  }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      SetWindowLongPtrA(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Listener*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message != WM_DEVICECHANGE || !self) return DefWindowProcA(window, message, wParam, lParam);
+    Heard heard{wParam, 0, 0, 0};
+    if (const auto* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(lParam)) {
+      heard.deviceType = volume->dbcv_devicetype;
+      if (heard.deviceType == DBT_DEVTYP_VOLUME) {
+        heard.unitMask = volume->dbcv_unitmask;
+        heard.flags = volume->dbcv_flags;
+      }
+    }
+    std::lock_guard lock(self->mutex_);
+    self->heard_.push_back(heard);
+    return TRUE;
+  }
+
+  HWND window_ = nullptr;
+  mutable std::mutex mutex_;
+  std::vector<Heard> heard_;
+};
+
+// Runs this thread's messages until `done` or the time is up, so that no test can hang.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(6)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (MSG message;;) {
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+// A listener on a thread of its own that does nothing but answer its messages.
+class ListenerThread {
+ public:
+  ListenerThread() { PumpUntil([this] { return listener_.load() != nullptr; }); }
+  ~ListenerThread() { stop_ = true, thread_.join(); }
+  bool made() const { return listener_ && listener_.load()->made(); }
+  std::vector<Heard> heard() const { return listener_.load()->heard(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<Listener*> listener_{nullptr};
+  std::thread thread_{[this] {
+    Listener listener;
+    listener_ = &listener;
+    PumpUntil([this] { return stop_.load(); }, std::chrono::hours(1));
+  }};
+};
+
+class DriveNotificationTest : public SimHostTest {
+ protected:
+  // A new recorder, attached, and the host caught up with it before any listener exists.
+  void SetUp() override {
+    SimHostTest::SetUp();
+    device::PollSimulatedDrive();
+  }
+};
+
+// Every top-level window of the process hears, whichever thread it belongs to.
+TEST_F(DriveNotificationTest, EachLeaveAndReturnIsSentOnceInOrder) {
+  using Change = std::function<void(sim::Recorder&)>;
+  const std::vector<Heard> none, both{kRemoved, kNodes, kArrived, kNodes};
+  const struct {
+    const char* name;
+    std::vector<std::pair<Change, size_t>> steps;  // a change, and how many have been heard after it
+    std::vector<Heard> heard;
+  } cases[] = {
+      {"rewritten, still there", {{[](sim::Recorder& r) { r.log.push_back("12"); }, 0}}, none},
+      {"unplugged, then plugged in",
+       {{[](sim::Recorder& r) { r.Unplug(); }, 2}, {[](sim::Recorder& r) { r.Plug(); }, 4}}, both},
+      {"gone and back between two looks", {{[](sim::Recorder& r) { r.Unplug(), r.Plug(); }, 4}}, both},
+      {"restarts after its update and returns by itself",
+       {{[](sim::Recorder& r) {
+           r.restartDelayMs = 600, r.session.finished = true, r.HostReleased(sim::WallClockMs());
+         },
+         4}},
+       both},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    Listener mine;
+    ListenerThread theirs;
+    ASSERT_TRUE(mine.made() && theirs.made());
+    for (const auto& [change, heardAfter] : c.steps) {
+      std::string error;
+      ASSERT_TRUE(sim::RecorderStore(path_).Update([&](sim::Recorder& r) { return change(r), true; }, error)) << error;
+      EXPECT_TRUE(PumpUntil([&] { return mine.heard().size() >= heardAfter && theirs.heard().size() >= heardAfter; }));
+    }
+    PumpUntil([] { return false; }, std::chrono::milliseconds(800));  // three more looks change nothing
+    EXPECT_EQ(mine.heard(), c.heard);
+    EXPECT_EQ(theirs.heard(), c.heard);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 # The two commands of the README:
 #   make test   installs what is missing, builds both trees and runs every test of both
-#   make demo   updates a simulated recorder (comes with the first updater program)
+#   make demo   updates a simulated recorder with the real Monoflash programs under Wine
 # and the others:
 #   make        builds both trees
 #   make bench  runs the benchmarks
@@ -57,9 +57,9 @@ fuzz: bootstrap
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 $(FUZZ)/corpus/$$name fuzz/seeds/$$name 2>&1 | tail -n 2; \
 	done
 
-demo:
-	@echo "make demo comes with the first updater program; until then there is nothing to update."
-	@exit 1
+demo: bootstrap
+	$(MAKE) all
+	BUILD=$(abspath $(BUILD)) scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -191,6 +191,10 @@ INT_PTR CPropertySheet::DoModal() {
     d.pszTemplate = MAKEINTRESOURCEA(pages_[i]->templateId());
     d.pfnDlgProc = CPropertyPage::PageProc;
     d.lParam = reinterpret_cast<LPARAM>(pages_[i]);
+    if (!pages_[i]->title_.empty()) {
+      d.dwFlags |= PSP_USETITLE;
+      d.pszTitle = pages_[i]->title_.c_str();
+    }
   }
 
   PROPSHEETHEADERA header{};

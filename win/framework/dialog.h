@@ -76,6 +76,8 @@ class CPropertyPage : public CDialog {
   explicit CPropertyPage(UINT templateId, HMODULE module = nullptr);
 
   CPropertySheet* sheet() const { return sheet_; }
+  // A wizard shows the active page's title in its caption bar; set before the sheet is shown.
+  void SetTitle(std::string title) { title_ = std::move(title); }
 
  protected:
   friend class CPropertySheet;
@@ -92,6 +94,7 @@ class CPropertyPage : public CDialog {
   INT_PTR OnNotify(const NMHDR& header);
 
   CPropertySheet* sheet_ = nullptr;
+  std::string title_;
 };
 
 // A property sheet; in wizard mode it shows one page at a time with Back, Next and Cancel.

@@ -62,6 +62,8 @@ void CFwUpBaseSheet::Prepare() {
       break;
     }
   }
+  // The wizard puts the active page's title into its caption bar, so every page carries the sheet's.
+  for (int i = 0; i < GetPageCount(); ++i) GetPage(i)->SetTitle(Title());
 }
 
 CFwUpBaseSheet::~CFwUpBaseSheet() {
@@ -71,6 +73,12 @@ CFwUpBaseSheet::~CFwUpBaseSheet() {
       if (const HWND box = win::FindOwnMessageBox()) PostMessageA(box, WM_CLOSE, 0, 0);
     }
   }
+}
+
+std::string CFwUpBaseSheet::Title() const {
+  const CFwUpBaseFwInfo* record = Session.FindFwInfo(CurrentDeviceId);
+  const std::string& title = Text(text_id::kTitle);
+  return record && record->IsSubTarget ? FormatText("%s - %s", {title, "(SUB CPU)"}) : title;
 }
 
 bool CFwUpBaseSheet::IsChainedRun() const { return Session.App.IsChainedRun(); }
@@ -95,10 +103,7 @@ void CFwUpBaseSheet::EnableCloseItem(bool enable) {
 BOOL CFwUpBaseSheet::OnInitDialog() {
   if (InitFailedFlag) return TRUE;
   const BOOL result = CPropertySheet::OnInitDialog();
-  const CFwUpBaseFwInfo* record = Session.FindFwInfo(CurrentDeviceId);
-  std::string title = Text(text_id::kTitle);
-  if (record && record->IsSubTarget) title = FormatText("%s - %s", {title, "(SUB CPU)"});
-  SetWindowTextA(hwnd(), title.c_str());
+  SetWindowTextA(hwnd(), Title().c_str());
   // The wizard only ever goes forward.
   if (const HWND back = GetDlgItem(kBackButton)) {
     ShowWindow(back, SW_HIDE);

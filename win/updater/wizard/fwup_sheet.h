@@ -41,6 +41,8 @@ class CFwUpBaseSheet : public win::CPropertySheet {
 
  private:
   void Prepare();
+  // The caption: text 10000, marked for a sub-processor entry.
+  std::string Title() const;
   // The page for the recorder on `drive`; always true.
   bool ChooseRecorderPage(uint32_t drive, uint16_t deviceId);
   void StartThread(LPTHREAD_START_ROUTINE routine);

@@ -56,6 +56,20 @@ BOOL CDialog::OnInitDialog() {
 
 INT_PTR CDialog::OnMessage(UINT, WPARAM, LPARAM, bool&) { return 0; }
 
+INT_PTR CDialog::Route(UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND window = hwnd_;
+  if (message == WM_NCDESTROY) {
+    Attach(nullptr);
+    SetWindowLongPtrA(window, DWLP_USER, 0);
+    return FALSE;
+  }
+  bool handled = false;
+  const INT_PTR result = Dispatch(message, wParam, lParam, handled);
+  // A dialog procedure answers through DWLP_MSGRESULT; painting has no result to give.
+  if (handled && message != WM_PAINT) SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+  return handled ? TRUE : FALSE;
+}
+
 INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
   switch (message) {
     case WM_PAINT: {
@@ -93,15 +107,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         return TRUE;
       }
     }
-    if (message == WM_NCDESTROY) {
-      self->Attach(nullptr);
-      SetWindowLongPtrA(hwnd, DWLP_USER, 0);
-      return FALSE;
-    }
-    bool handled = false;
-    const INT_PTR result = self->Dispatch(message, wParam, lParam, handled);
-    if (handled && message != WM_PAINT) SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
-    return handled ? TRUE : FALSE;
+    return self->Route(message, wParam, lParam);
   } catch (...) {
     // A handler that failed leaves the message to the dialog manager's default handling.
     return FALSE;
@@ -150,15 +156,7 @@ INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM wParam,
         return TRUE;
       }
     }
-    if (message == WM_NCDESTROY) {
-      self->Attach(nullptr);
-      SetWindowLongPtrA(hwnd, DWLP_USER, 0);
-      return FALSE;
-    }
-    bool handled = false;
-    const INT_PTR result = self->Dispatch(message, wParam, lParam, handled);
-    if (handled && message != WM_PAINT) SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
-    return handled ? TRUE : FALSE;
+    return self->Route(message, wParam, lParam);
   } catch (...) {
     return FALSE;
   }

@@ -56,8 +56,10 @@ class CDialog {
   virtual void OnOK() { EndDialog(IDOK); }
   virtual void OnCancel() { EndDialog(IDCANCEL); }
 
-  // Shared by dialogs and pages: the messages every kind handles the same way.
+  // Shared by dialogs and pages: the messages every kind handles the same way, and the answer to the
+  // dialog manager.
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+  INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam);
   void Attach(HWND hwnd) { hwnd_ = hwnd; }
 
  private:

@@ -40,19 +40,10 @@ CFwUpBaseSheet::CFwUpBaseSheet(CFwUpBaseApp& app, const char* caption, HWND pare
 }
 
 void CFwUpBaseSheet::Prepare() {
-  if (!Session.PreparePayload()) {
+  if (!Session.Prepare(kSheetTexts, true)) {
     InitFailedFlag = true;
     return;
   }
-  Session.StartAutoplaySuppression();
-  Session.LoadTexts(kSheetTexts);
-  if (!Session.CheckSystem()) {
-    InitFailedFlag = true;
-    return;
-  }
-  Session.LoadRecords();
-  const CFwUpBaseFwInfo* first = Session.FindFwInfo(CurrentDeviceId);
-  Session.CreateCommand(first && first->StorageCheck != 0);
 
   CurrentDeviceId = 0;
   for (const auto& record : Session.Records) {

@@ -25,19 +25,11 @@ constexpr DWORD kRetryPauseMs = 1000;
 }  // namespace
 
 CFwUpBaseSilent::CFwUpBaseSilent(CFwUpBaseApp& app, bool retry) : Session(app, !retry), CurrentDrive(NotFound) {
-  if (!Session.PreparePayload()) {
-    InitFailed = true;
-    return;
-  }
-  Session.StartAutoplaySuppression();
-  Session.LoadTexts(kSilentTexts);
-  if (!Session.CheckSystem()) {
-    InitFailed = true;
-    return;
-  }
-  Session.LoadRecords();
   // Nobody can be asked here, so the storage size plays no part and the user's rights pick the transport.
-  Session.CreateCommand(false);
+  if (!Session.Prepare(kSilentTexts, false)) {
+    InitFailed = true;
+    return;
+  }
 
   for (const auto& record : Session.Records) {
     CurrentDrive = Session.Command->FindDevice(record->DeviceID);

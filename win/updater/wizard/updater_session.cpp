@@ -79,7 +79,17 @@ UpdaterSession::~UpdaterSession() {
   Records.clear();
 }
 
-bool UpdaterSession::PreparePayload() { return Resources.Prepare(); }
+bool UpdaterSession::Prepare(std::span<const uint32_t> textIds, bool storageCheckNeedsPassThrough) {
+  if (!Resources.Prepare()) return false;
+  StartAutoplaySuppression();
+  LoadTexts(textIds);
+  if (!CheckSystem()) return false;
+  Records = ::LoadFwInfos(Resources.ConfigurationPath());
+  const CFwUpBaseFwInfo* first = FindFwInfo(0);
+  const bool passThrough = storageCheckNeedsPassThrough && first && first->StorageCheck != 0;
+  Command = passThrough ? std::make_unique<CScsiCommand>(1) : std::make_unique<CScsiCommand>();
+  return true;
+}
 
 void UpdaterSession::StartAutoplaySuppression() {
   const OSVERSIONINFOA& version = App.GetOsVersion();
@@ -113,12 +123,6 @@ bool UpdaterSession::CheckSystem() {
   if (App.IsOsSupported()) return true;
   win::MessageBoxText(nullptr, Text(text_id::kUnsupportedSystem), MB_OK | MB_ICONSTOP);
   return false;
-}
-
-void UpdaterSession::LoadRecords() { Records = ::LoadFwInfos(Resources.ConfigurationPath()); }
-
-void UpdaterSession::CreateCommand(bool forcePassThrough) {
-  Command = forcePassThrough ? std::make_unique<CScsiCommand>(1) : std::make_unique<CScsiCommand>();
 }
 
 const std::string& UpdaterSession::Text(uint32_t id) const {

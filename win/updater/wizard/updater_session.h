@@ -29,15 +29,11 @@ class UpdaterSession {
   UpdaterSession(const UpdaterSession&) = delete;
   UpdaterSession& operator=(const UpdaterSession&) = delete;
 
-  // The steps of the preparation, in the order the callers run them. Each failing step has told the
-  // user why.
-  bool PreparePayload();
-  void StartAutoplaySuppression();
-  void LoadTexts(std::span<const uint32_t> ids);
-  bool CheckSystem();
-  void LoadRecords();
-  // Forced pass-through when a storage check needs it, else the transport the user's rights allow.
-  void CreateCommand(bool forcePassThrough);
+  // The payload, AutoPlay suppression, the texts `textIds`, the system check, the records and the
+  // command layer, in this order. False once a step failed; the user has been told why. With
+  // `storageCheckNeedsPassThrough`, a first record with a storage check forces the pass-through
+  // (only it can read the storage size); otherwise the user's rights pick the transport.
+  bool Prepare(std::span<const uint32_t> textIds, bool storageCheckNeedsPassThrough);
 
   const std::string& Text(uint32_t id) const;
   const CFwUpBaseFwInfo* FindFwInfo(uint16_t deviceId) const { return ::FindFwInfo(Records, deviceId); }
@@ -52,6 +48,9 @@ class UpdaterSession {
   std::unique_ptr<CScsiCommand> Command;
 
  private:
+  void StartAutoplaySuppression();
+  void LoadTexts(std::span<const uint32_t> ids);
+  bool CheckSystem();
   void RegisterRunIdentity();
   void RemoveRunIdentity();
 

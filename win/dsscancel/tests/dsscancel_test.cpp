@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -42,6 +44,31 @@ win::ComPtr<IQueryCancelAutoPlay> RegisteredQuery() {
   win::ComPtr<IQueryCancelAutoPlay> query;
   InRot(&query);
   return query;
+}
+
+// `fn` called on a thread of its own, in the given apartment (none when empty). E_ABORT when it has
+// not returned within ten seconds: the test has failed then, and the hung thread keeps its call.
+struct ThreadCall {
+  ControlFn fn;
+  std::optional<COINIT> apartment;
+  HRESULT answer = E_ABORT;
+};
+DWORD WINAPI RunThreadCall(void* context) {
+  ThreadCall& call = *static_cast<ThreadCall*>(context);
+  const bool com = call.apartment && SUCCEEDED(CoInitializeEx(nullptr, *call.apartment));
+  call.answer = call.fn();
+  if (com) CoUninitialize();
+  return 0;
+}
+HRESULT CallOnAnotherThread(ControlFn fn, std::optional<COINIT> apartment) {
+  auto call = std::make_unique<ThreadCall>(ThreadCall{fn, apartment});
+  const win::ScopedHandle thread(CreateThread(nullptr, 0, RunThreadCall, call.get(), 0, nullptr));
+  if (!thread) return HRESULT_FROM_WIN32(GetLastError());
+  if (WaitForSingleObject(thread.get(), 10000) != WAIT_OBJECT_0) {
+    static_cast<void>(call.release());
+    return E_ABORT;
+  }
+  return call->answer;
 }
 
 class DssCancelTest : public testing::Test {
@@ -156,6 +183,62 @@ TEST_F(DssCancelTest, UnloadingAfterStopLeavesNothingEvenWhileTheShellHoldsAProx
   serve(done.get());
   shell.join();
   ExpectStopped();
+}
+
+// The library pins itself in these cases, for the rest of the process; CTest runs each in a process of
+// its own, so that the cases above still see FreeLibrary unmap it.
+class DssCancelPinningTest : public DssCancelTest {};
+
+// The shell's proxies are cut off at Stop, but a caller in our own process may hold the object itself
+// and ask it later: it must let AutoPlay run again, and its code must still be there after FreeLibrary.
+TEST_F(DssCancelPinningTest, AnObjectKeptPastStopAllowsAutoPlayAndOutlivesFreeLibrary) {
+  ASSERT_EQ(start_(), S_OK);
+  // On the heap so that it can be dropped unreleased: releasing into unmapped code would end in
+  // Wine's debugger, which waits for ever.
+  auto kept = std::make_unique<win::ComPtr<IQueryCancelAutoPlay>>(RegisteredQuery());
+  ASSERT_TRUE(*kept);
+  EXPECT_EQ(stop_(), S_OK);
+  ExpectStopped();
+  EXPECT_EQ((*kept)->AllowAutoPlay(L"E:\\", 0x40, L"ZT-5100", 0), S_OK) << "still cancelling after Stop";
+
+  module_.Reset();
+  if (!GetModuleHandleA("DssCancel.dll")) {
+    static_cast<void>(kept.release());
+    FAIL() << "FreeLibrary unmapped the code of an object still held";
+  }
+  EXPECT_EQ((*kept)->AllowAutoPlay(L"F:\\", 0, nullptr, 0), S_OK);
+  kept.reset();
+}
+
+// The ROT entry and the COM count belong to the starting thread, whatever apartment the other thread
+// is in. While the refused Stop leaves the object registered, the shell may still ask it, so the
+// library must outlive the updater's FreeLibrary.
+TEST_F(DssCancelPinningTest, StopFromAnotherThreadIsRefusedAndLeftToTheStartingThread) {
+  struct Case {
+    const char* name;
+    std::optional<COINIT> apartment;
+  };
+  const Case cases[] = {
+      {"thread without COM", std::nullopt},
+      {"thread in the multithreaded apartment", COINIT_MULTITHREADED},
+      {"thread in an apartment of its own", COINIT_APARTMENTTHREADED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(start_(), S_OK);
+    EXPECT_EQ(CallOnAnotherThread(stop_, c.apartment), RPC_E_WRONG_THREAD);
+    {
+      win::ComPtr<IQueryCancelAutoPlay> query;
+      EXPECT_TRUE(InRot(&query));
+      ASSERT_TRUE(query);
+      EXPECT_EQ(query->AllowAutoPlay(L"E:\\", 0x40, L"ZT-5100", 0), S_FALSE);
+    }
+    EXPECT_TRUE(ValueIn(HKEY_LOCAL_MACHINE, kClsidText) || ValueIn(HKEY_CURRENT_USER, kClsidText));
+    EXPECT_EQ(stop_(), S_OK);
+    ExpectStopped();
+  }
+  module_.Reset();
+  EXPECT_NE(GetModuleHandleA("DssCancel.dll"), nullptr) << "a refused Stop left the library unpinned";
 }
 
 }  // namespace

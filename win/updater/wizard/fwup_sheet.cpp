@@ -46,13 +46,7 @@ void CFwUpBaseSheet::Prepare() {
   }
 
   CurrentDeviceId = 0;
-  for (const auto& record : Session.Records) {
-    CurrentDrive = Session.Command->FindDevice(record->DeviceID);
-    if (CurrentDrive != NotFound) {
-      ChooseRecorderPage(CurrentDrive, record->DeviceID);
-      break;
-    }
-  }
+  LookForRecorder();
   // The wizard puts the active page's title into its caption bar, so every page carries the sheet's.
   for (int i = 0; i < GetPageCount(); ++i) GetPage(i)->SetTitle(Title());
 }
@@ -62,6 +56,16 @@ CFwUpBaseSheet::~CFwUpBaseSheet() {
   for (const win::ScopedHandle& thread : Threads) {
     while (WaitForSingleObject(thread.get(), 100) == WAIT_TIMEOUT) {
       if (const HWND box = win::FindOwnMessageBox()) PostMessageA(box, WM_CLOSE, 0, 0);
+    }
+  }
+}
+
+void CFwUpBaseSheet::LookForRecorder() {
+  for (const auto& record : Session.Records) {
+    CurrentDrive = Session.Command->FindDevice(record->DeviceID);
+    if (CurrentDrive != NotFound) {
+      ChooseRecorderPage(CurrentDrive, record->DeviceID);
+      break;
     }
   }
 }
@@ -100,6 +104,9 @@ BOOL CFwUpBaseSheet::OnInitDialog() {
     ShowWindow(back, SW_HIDE);
     EnableWindow(back, FALSE);
   }
+  // A recorder told to switch to storage mode before this window existed may have left and come back
+  // with nobody to hear it; from now on its arrival reaches the window.
+  if (SwitchRequested) LookForRecorder();
   if (Session.App.IsKnownRecorderPresent()) Session.App.SendHidModeCommand();
   return result;
 }

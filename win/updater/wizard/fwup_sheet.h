@@ -43,6 +43,8 @@ class CFwUpBaseSheet : public win::CPropertySheet {
   void Prepare();
   // The caption: text 10000, marked for a sub-processor entry.
   std::string Title() const;
+  // The first drive with a recorder of one of the records, and its page; NotFound when none.
+  void LookForRecorder();
   // The page for the recorder on `drive`; always true.
   bool ChooseRecorderPage(uint32_t drive, uint16_t deviceId);
   void StartThread(LPTHREAD_START_ROUTINE routine);

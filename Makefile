@@ -40,7 +40,7 @@ test-native:
 
 test-win:
 	@echo "== Windows tree (under Wine) =="
-	cd $(WIN) && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+	scripts/test-win.sh $(WIN) -j $(JOBS)
 
 bench: native
 	$(NATIVE)/bench/zt_bench

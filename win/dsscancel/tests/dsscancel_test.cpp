@@ -163,16 +163,18 @@ TEST_F(DssCancelTest, UnloadingAfterStopLeavesNothingEvenWhileTheShellHoldsAProx
     if (const win::ComPtr<IQueryCancelAutoPlay> query = RegisteredQuery()) {
       answer = query->AllowAutoPlay(L"E:\\", 0x40, L"ZT-5100", 0);
       SetEvent(asked.get());
-      WaitForSingleObject(stopped.get(), INFINITE);
+      WaitForSingleObject(stopped.get(), 10000);
     }
     SetEvent(asked.get());
     CoUninitialize();
     SetEvent(done.get());
   });
-  // Waits as the updater's UI thread does, serving the calls that arrive meanwhile.
+  // Waits as the updater's UI thread does, serving the calls that arrive meanwhile; bounded, so that
+  // a lost call fails the test instead of holding the run. The other thread's waits are bounded too,
+  // so the join below ends.
   const auto serve = [](HANDLE event) {
     DWORD index = 0;
-    CoWaitForMultipleHandles(0, INFINITE, 1, &event, &index);
+    EXPECT_EQ(CoWaitForMultipleHandles(0, 10000, 1, &event, &index), S_OK) << "the other apartment never answered";
   };
   serve(asked.get());
   EXPECT_EQ(answer, S_FALSE);

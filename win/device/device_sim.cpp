@@ -3,8 +3,10 @@
 // drives are the system's own.
 //
 // The state file is ZT_SIM_RECORDER, or "zt5100-recorder.sim" in the temporary folder; the drive
-// letter is ZT_SIM_DRIVE, or E. Only the simulation builds read these: the shipped programs do not
-// contain this file.
+// letter is ZT_SIM_DRIVE, or E. A second recorder, for what happens when two are plugged in, stands
+// on ZT_SIM_DRIVE2 (default F) when ZT_SIM_RECORDER2 names its state file; it is left out when its
+// letter is the first one's. Each drive has its own link, volumes and notifications. Only the
+// simulation builds read these: the shipped programs do not contain this file.
 
 #include <cctype>
 #include <cstdint>
@@ -67,59 +69,55 @@ BOOL CALLBACK CollectOwnWindow(HWND window, LPARAM windows) {
   }
 }
 
-struct Host {
-  std::mutex mutex;
-  std::unique_ptr<sim::StoreLink> link;
-  char letter = 'E';
-  std::set<HANDLE> volumes;  // volume handles of the simulated drive that are open
+// What `name` says in the environment; empty when it is not set.
+std::string Setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
 
-  // The watcher's side. Taken only on its own, never together with `mutex`, and held across the
-  // sends: a window procedure that calls back into the host finds `mutex` free, and two checks
-  // cannot report one change twice or out of order.
-  std::mutex watchMutex;
-  std::unique_ptr<sim::RecorderStore> store;  // its own reader, so a look never waits for `mutex`
+char LetterOf(const char* name, char otherwise) {
+  const std::string drive = Setting(name);
+  return !drive.empty() && std::isalpha(static_cast<unsigned char>(drive[0]))
+             ? static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])))
+             : otherwise;
+}
+
+// One recorder on its drive letter.
+struct Drive {
+  Drive(const std::string& file, char driveLetter)
+      : letter(driveLetter), bit(1u << (driveLetter - 'A')), link(file), store(file) {
+    broadcast.dbcv_size = sizeof(broadcast);
+    broadcast.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    broadcast.dbcv_unitmask = bit;
+    broadcast.dbcv_flags = 0;
+    seen = Look();
+  }
+
+  const char letter;
+  const DWORD bit;
+
+  // Under Host::mutex.
+  sim::StoreLink link;
+  std::set<HANDLE> volumes;  // volume handles of this drive that are open
+
+  // The watcher's side, under Host::watchMutex.
+  sim::RecorderStore store;  // its own reader, so a look never waits for Host::mutex
   Presence seen;
   // Filled once and never written again: a receiver that is still reading it after its send timed
   // out reads valid, unchanged memory, which a struct on the watcher's stack would not be.
   DEV_BROADCAST_VOLUME broadcast{};
 
-  Host() {
-    const char* path = std::getenv("ZT_SIM_RECORDER");
-    std::string file;
-    if (path && *path) {
-      file = path;
-    } else {
-      char temp[MAX_PATH + 1] = {};
-      GetTempPathA(MAX_PATH, temp);
-      file = std::string(temp) + "zt5100-recorder.sim";
-    }
-    link = std::make_unique<sim::StoreLink>(file);
-    const char* drive = std::getenv("ZT_SIM_DRIVE");
-    if (drive && std::isalpha(static_cast<unsigned char>(drive[0]))) letter = static_cast<char>(std::toupper(drive[0]));
-    store = std::make_unique<sim::RecorderStore>(file);
-    broadcast.dbcv_size = sizeof(broadcast);
-    broadcast.dbcv_devicetype = DBT_DEVTYP_VOLUME;
-    broadcast.dbcv_unitmask = 1u << (letter - 'A');
-    broadcast.dbcv_flags = 0;
-    seen = Look();
-  }
-
-  bool IsOurs(const char* path, size_t letterAt) const {
-    return path && std::strlen(path) > letterAt && std::toupper(static_cast<unsigned char>(path[letterAt])) == letter;
-  }
-
-  // With watchMutex held. Times such as the end of a restart are only computed when the recorder is
-  // asked, so every look asks (Tick), as the other processes do.
+  // Times such as the end of a restart are only computed when the recorder is asked, so every look
+  // asks (Tick), as the other processes do.
   Presence Look() const {
     sim::Recorder recorder;
     std::string error;
     // A state file that cannot be read is a recorder that is not there, as for StoreLink.
-    if (!store->Read(recorder, error)) return Presence{false, seen.generation};
+    if (!store.Read(recorder, error)) return Presence{false, seen.generation};
     recorder.Tick(sim::WallClockMs());
     return Presence{recorder.attached, recorder.generation};
   }
 
-  // With watchMutex held.
   void CheckLocked() {
     const Presence now = Look();
     const std::vector<WPARAM> events = Changes(seen, now);
@@ -137,17 +135,72 @@ struct Host {
     DWORD_PTR result = 0;
     SendMessageTimeoutA(window, WM_DEVICECHANGE, event, data, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
   }
+};
+
+struct Host {
+  // Guards every drive's link and volumes.
+  std::mutex mutex;
+  // Taken only on its own, never together with `mutex`, and held across the sends: a window
+  // procedure that calls back into the host finds `mutex` free, and two checks cannot report one
+  // change twice or out of order.
+  std::mutex watchMutex;
+  // Fixed after construction, so finding a drive needs no lock; each at an address of its own for
+  // the broadcast records.
+  std::vector<std::unique_ptr<Drive>> drives;
+
+  Host() {
+    std::string file = Setting("ZT_SIM_RECORDER");
+    if (file.empty()) {
+      char temp[MAX_PATH + 1] = {};
+      GetTempPathA(MAX_PATH, temp);
+      file = std::string(temp) + "zt5100-recorder.sim";
+    }
+    drives.push_back(std::make_unique<Drive>(file, LetterOf("ZT_SIM_DRIVE", 'E')));
+    // Only when asked for, so that a single recorder behaves exactly as it always has.
+    const std::string second = Setting("ZT_SIM_RECORDER2");
+    const char letter = LetterOf("ZT_SIM_DRIVE2", 'F');
+    if (second.empty()) return;
+    if (letter == drives.front()->letter) {
+      OutputDebugStringA("simulated host: the second recorder's drive letter is the first's; it is left out\n");
+      return;
+    }
+    drives.push_back(std::make_unique<Drive>(second, letter));
+  }
+
+  Drive* DriveOf(const char* path, size_t letterAt) const {
+    if (!path || std::strlen(path) <= letterAt) return nullptr;
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[letterAt])));
+    for (const auto& drive : drives) {
+      if (drive->letter == letter) return drive.get();
+    }
+    return nullptr;
+  }
+
+  // With `mutex` held.
+  Drive* DriveOfVolume(HANDLE volume) const {
+    for (const auto& drive : drives) {
+      if (drive->volumes.count(volume) != 0) return drive.get();
+    }
+    return nullptr;
+  }
+
+  // With watchMutex held.
+  void CheckLocked() {
+    for (const auto& drive : drives) drive->CheckLocked();
+  }
 
   void StartWatching() {
     try {
       std::thread([this] {
         for (;;) {
           Sleep(kPollMs);
-          try {
-            std::lock_guard lock(watchMutex);
-            CheckLocked();
-          } catch (...) {
-            // Out of memory in one look; the next one tries again.
+          for (const auto& drive : drives) {
+            try {
+              std::lock_guard lock(watchMutex);
+              drive->CheckLocked();
+            } catch (...) {
+              // Out of memory in one look; the next one tries again.
+            }
           }
         }
       }).detach();
@@ -184,34 +237,39 @@ void FillSense(uint8_t* sense, uint8_t length) {
 
 DWORD LogicalDrives() {
   Host& host = TheHost();
-  DWORD drives = GetLogicalDrives() & ~(1u << (host.letter - 'A'));
+  DWORD drives = GetLogicalDrives();
   std::lock_guard lock(host.mutex);
-  if (host.link->Attached()) drives |= 1u << (host.letter - 'A');
+  for (const auto& drive : host.drives) {
+    drives &= ~drive->bit;
+    if (drive->link.Attached()) drives |= drive->bit;
+  }
   return drives;
 }
 
 UINT DriveType(const char* rootPath) {
   Host& host = TheHost();
-  if (!host.IsOurs(rootPath, 0)) return GetDriveTypeA(rootPath);
+  Drive* const drive = host.DriveOf(rootPath, 0);
+  if (!drive) return GetDriveTypeA(rootPath);
   std::lock_guard lock(host.mutex);
-  return host.link->Attached() ? DRIVE_REMOVABLE : DRIVE_NO_ROOT_DIR;
+  return drive->link.Attached() ? DRIVE_REMOVABLE : DRIVE_NO_ROOT_DIR;
 }
 
 HANDLE OpenVolume(const char* devicePath) {
   Host& host = TheHost();
   // "\\.\X:" names the volume of drive X.
-  if (!host.IsOurs(devicePath, 4) || std::strncmp(devicePath, "\\\\.\\", 4) != 0) {
+  Drive* const drive = host.DriveOf(devicePath, 4);
+  if (!drive || std::strncmp(devicePath, "\\\\.\\", 4) != 0) {
     return CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
   }
   std::lock_guard lock(host.mutex);
-  if (!host.link->Attached()) {
+  if (!drive->link.Attached()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   // A real kernel object, so that the handle is unique and closing it is an ordinary close.
   HANDLE volume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (volume) host.volumes.insert(volume);
+  if (volume) drive->volumes.insert(volume);
   return volume ? volume : INVALID_HANDLE_VALUE;
 }
 
@@ -219,7 +277,10 @@ void CloseVolume(HANDLE volume) {
   Host& host = TheHost();
   {
     std::lock_guard lock(host.mutex);
-    if (host.volumes.erase(volume) != 0) host.link->Released();
+    if (Drive* const drive = host.DriveOfVolume(volume)) {
+      drive->volumes.erase(volume);
+      drive->link.Released();
+    }
   }
   CloseHandle(volume);
 }
@@ -227,7 +288,8 @@ void CloseVolume(HANDLE volume) {
 BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
   Host& host = TheHost();
   std::unique_lock lock(host.mutex);
-  if (host.volumes.count(volume) == 0) {
+  Drive* const drive = host.DriveOfVolume(volume);
+  if (!drive) {
     lock.unlock();
     return DeviceIoControl(volume, code, in, inSize, out, outSize, returned, nullptr);
   }
@@ -236,7 +298,7 @@ BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWO
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const sim::Reply reply = host.link->Execute(request.cdb, request.dataOut, request.dataInArea);
+  const sim::Reply reply = drive->link.Execute(request.cdb, request.dataOut, request.dataInArea);
   switch (reply.status) {
     case sim::Status::Good:
       *request.scsiStatus = 0;
@@ -260,11 +322,12 @@ BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWO
 
 BOOL VolumeInformation(const char* rootPath, DWORD* maxComponentLength, DWORD* fileSystemFlags) {
   Host& host = TheHost();
-  if (!host.IsOurs(rootPath, 0)) {
+  Drive* const drive = host.DriveOf(rootPath, 0);
+  if (!drive) {
     return GetVolumeInformationA(rootPath, nullptr, 0, nullptr, maxComponentLength, fileSystemFlags, nullptr, 0);
   }
   std::lock_guard lock(host.mutex);
-  if (!host.link->VolumeMounted()) {
+  if (!drive->link.VolumeMounted()) {
     SetLastError(ERROR_NOT_READY);
     return FALSE;
   }
@@ -273,8 +336,15 @@ BOOL VolumeInformation(const char* rootPath, DWORD* maxComponentLength, DWORD* f
   return TRUE;
 }
 
-char SimulatedDriveLetter() { return TheHost().letter; }
-std::string SimulatedRecorderPath() { return TheHost().link->path(); }
+char SimulatedDriveLetter(size_t recorder) {
+  const Host& host = TheHost();
+  return recorder < host.drives.size() ? host.drives[recorder]->letter : '\0';
+}
+
+std::string SimulatedRecorderPath(size_t recorder) {
+  const Host& host = TheHost();
+  return recorder < host.drives.size() ? host.drives[recorder]->link.path() : std::string();
+}
 
 void PollSimulatedDrive() {
   Host& host = TheHost();

@@ -33,12 +33,29 @@ class SimHostTest : public testing::Test {
     path_ = (std::filesystem::temp_directory_path() / "zt-device-sim-test.sim").string();
     _putenv_s("ZT_SIM_RECORDER", path_.c_str());
     _putenv_s("ZT_SIM_DRIVE", "R");
+    // A second recorder beside it, which the cases of the first must not notice.
+    path2_ = (std::filesystem::temp_directory_path() / "zt-device-sim-test-2.sim").string();
+    _putenv_s("ZT_SIM_RECORDER2", path2_.c_str());
+    _putenv_s("ZT_SIM_DRIVE2", "S");
   }
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(sim::RecorderStore(path_).Create(sim::Recorder{}, error)) << error;
+    ASSERT_TRUE(sim::RecorderStore(path2_).Create(sim::Recorder{}, error)) << error;
   }
-  static void TearDownTestSuite() { std::filesystem::remove(path_); }
+  static void TearDownTestSuite() { RemoveWhenFree(path_), RemoveWhenFree(path2_); }
+
+  // The host's watcher keeps reading the state files until the process ends, and Windows refuses to
+  // remove a file that is open: try again for a while instead of failing the run.
+  static void RemoveWhenFree(const std::string& path) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      std::error_code error;
+      std::filesystem::remove(path, error);
+      if (!error) return;
+      Sleep(50);
+    }
+    ADD_FAILURE() << "could not remove " << path;
+  }
 
   static bool Query(HANDLE volume, uint8_t op, uint8_t sub, Buffered& b) {
     b = Buffered{};
@@ -58,9 +75,9 @@ class SimHostTest : public testing::Test {
     return device::IoControl(volume, IOCTL_SCSI_PASS_THROUGH, &b, sizeof(SCSI_PASS_THROUGH), &b, 336, &returned);
   }
 
-  static std::string path_;
+  static std::string path_, path2_;
 };
-std::string SimHostTest::path_;
+std::string SimHostTest::path_, SimHostTest::path2_;
 
 TEST_F(SimHostTest, TheRecorderIsARemovableDriveThatAnswers) {
   EXPECT_EQ(device::SimulatedDriveLetter(), 'R');
@@ -119,6 +136,7 @@ constexpr DWORD kDriveR = 1u << ('R' - 'A');
 const Heard kRemoved{DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME, kDriveR, 0};
 const Heard kArrived{DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, kDriveR, 0};
 const Heard kNodes{DBT_DEVNODES_CHANGED, 0, 0, 0};
+constexpr DWORD kDriveS = 1u << ('S' - 'A');
 
 // A hidden top-level window that writes down every WM_DEVICECHANGE. Made and destroyed on one
 // thread, as windows must be; what it heard may be read from any thread.
@@ -242,6 +260,44 @@ TEST_F(DriveNotificationTest, EachLeaveAndReturnIsSentOnceInOrder) {
     EXPECT_EQ(mine.heard(), c.heard);
     EXPECT_EQ(theirs.heard(), c.heard);
   }
+}
+
+// Two recorders on two letters: each drive reaches its own recorder, and each is reported alone.
+TEST_F(DriveNotificationTest, ASecondRecorderHasADriveOfItsOwn) {
+  EXPECT_EQ(device::SimulatedDriveLetter(1), 'S');
+  EXPECT_EQ(device::SimulatedDriveLetter(2), '\0');
+  EXPECT_EQ(device::LogicalDrives() & (kDriveR | kDriveS), kDriveR | kDriveS);
+  EXPECT_EQ(device::DriveType("S:\\"), static_cast<UINT>(DRIVE_REMOVABLE));
+  // Closed on every path, also when a check below ends the case.
+  struct Volume {
+    explicit Volume(const char* path) : handle(device::OpenVolume(path)) {}
+    ~Volume() {
+      if (handle != INVALID_HANDLE_VALUE) device::CloseVolume(handle);
+    }
+    Volume(const Volume&) = delete;
+    Volume& operator=(const Volume&) = delete;
+    const HANDLE handle;
+  } const firstVolume("\\\\.\\R:"), secondVolume("\\\\.\\S:");
+  const HANDLE first = firstVolume.handle, second = secondVolume.handle;
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  Buffered b;
+  EXPECT_TRUE(Query(second, 0x12, 0, b));
+  sim::Recorder a, other;
+  std::string error;
+  ASSERT_TRUE(sim::RecorderStore(path_).Read(a, error) && sim::RecorderStore(path2_).Read(other, error)) << error;
+  EXPECT_TRUE(a.log.empty()) << "the second drive asked the first recorder";
+  EXPECT_EQ(other.log, std::vector<std::string>{"12"});
+
+  Listener mine;
+  ASSERT_TRUE(mine.made());
+  ASSERT_TRUE(sim::RecorderStore(path2_).Update([](sim::Recorder& r) { return r.Unplug(), true; }, error)) << error;
+  EXPECT_TRUE(PumpUntil([&] { return mine.heard().size() >= 2; }));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(800));  // three more looks change nothing
+  EXPECT_EQ(mine.heard(), (std::vector<Heard>{{DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME, kDriveS, 0}, kNodes}));
+  EXPECT_EQ(device::LogicalDrives() & (kDriveR | kDriveS), kDriveR);
+  EXPECT_FALSE(Query(second, 0x12, 0, b));
+  EXPECT_TRUE(Query(first, 0x12, 0, b)) << "the first recorder went with the second";
 }
 
 }  // namespace

@@ -121,10 +121,15 @@ std::string TextOf(HWND window) {
   return text;
 }
 
-Monoflash::Monoflash(const std::string& program, const std::string& arguments, const std::string& recorderFile) {
+Monoflash::Monoflash(const std::string& program, const std::string& arguments, const std::string& recorderFile,
+                     const std::string& secondRecorderFile) {
   std::string commandLine = "\"" + WindowsPath(program) + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
-  std::vector<char> environment = EnvironmentWith({{"ZT_SIM_RECORDER", recorderFile}, {"ZT_SIM_DRIVE", "R"}});
+  // The second is always set, if only to nothing, so that no run inherits one from its caller.
+  std::vector<char> environment = EnvironmentWith({{"ZT_SIM_RECORDER", recorderFile},
+                                                   {"ZT_SIM_DRIVE", "R"},
+                                                   {"ZT_SIM_RECORDER2", secondRecorderFile},
+                                                   {"ZT_SIM_DRIVE2", "S"}});
   // The program lives in a job that ends with this process, so that not even a test run stopped
   // from outside leaves it behind holding the updater's single-instance mutex.
   job_.Reset(CreateJobObjectA(nullptr, nullptr));

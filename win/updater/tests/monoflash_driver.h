@@ -56,8 +56,10 @@ std::string TextOf(HWND window);
 // One run of a Monoflash build.
 class Monoflash {
  public:
-  // The recorder's file and drive letter reach the program through its environment only.
-  Monoflash(const std::string& program, const std::string& arguments, const std::string& recorderFile);
+  // The recorder's file and drive letter reach the program through its environment only. A second
+  // recorder, when given, stands on drive S.
+  Monoflash(const std::string& program, const std::string& arguments, const std::string& recorderFile,
+            const std::string& secondRecorderFile = {});
   ~Monoflash();
   Monoflash(const Monoflash&) = delete;
   Monoflash& operator=(const Monoflash&) = delete;

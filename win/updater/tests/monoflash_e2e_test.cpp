@@ -380,4 +380,56 @@ TEST_F(MonoflashTest, WizardWaitsQuietlyForTheModeSwitch) {
   EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
 }
 
+// While one recorder is in use, a second one plugged in is left alone: the wizard stays with the first
+// and updates only it. A run with no recorder in use shows first that the second one's arrival is
+// heard and examined, so that the silence after it means something.
+TEST_F(MonoflashTest, SecondRecorderPluggedInWhileOneIsInUseIsIgnored) {
+  const Shape secondShape = [](sim::Recorder& r) { r.model = "ZT-5100X", r.sub.version = "0.50", r.attached = false; };
+  const auto plug = [](sim::Recorder& r) { r.Plug(); };
+  {
+    SCOPED_TRACE("no recorder in use");
+    const RecorderFile first(Made(kDetached)), second(Made(secondShape));
+    Monoflash run(ZT_MONOFLASH_CUSTOMER, "", first.path(), second.path());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(WaitForPage(run, 0));
+    second.Change(plug);
+    const std::optional<Wizard> wizard = WaitForPage(run, 1);
+    ASSERT_TRUE(wizard);
+    EXPECT_EQ(wizard->PageText(1001), "Model: ZT-5100X");
+    EXPECT_NE(wizard->PageText(1002).find("Current firmware version\t\t0.50\n"), std::string::npos);
+    ASSERT_TRUE(wizard->PressCancel());
+    EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
+  }
+
+  const RecorderFile first(Made(At("1.00"))), second(Made(secondShape));
+  const sim::Recorder firstBefore = first.Read(), secondBefore = second.Read();
+  Monoflash run(ZT_MONOFLASH_CUSTOMER, "", first.path(), second.path());
+  ASSERT_TRUE(run.started());
+  std::optional<Wizard> wizard = WaitForPage(run, 1);
+  ASSERT_TRUE(wizard);
+  const std::string model = wizard->PageText(1001), comment = wizard->PageText(1002);
+  EXPECT_EQ(model, "Model: ZT-5100B");
+  EXPECT_NE(comment.find("Current firmware version\t\t1.00\n"), std::string::npos) << comment;
+
+  second.Change(plug);
+  // Six looks of the host's watcher, and the sheet's answer to each.
+  EXPECT_FALSE(run.Until([&] { return run.FindMessageBox() || wizard->Page() != 1; }, 1500)) << "the wizard moved";
+  ASSERT_TRUE(run.Running());
+  EXPECT_EQ(wizard->Page(), 1);
+  EXPECT_EQ(wizard->PageText(1001), model);
+  EXPECT_EQ(wizard->PageText(1002), comment);
+  EXPECT_EQ(run.FindMessageBox(), nullptr);
+
+  ASSERT_TRUE(wizard->PressNext());
+  ASSERT_TRUE(WaitForPage(run, 4));
+  ASSERT_TRUE(wizard->PressNext());
+  ASSERT_TRUE(WaitForPage(run, 5));
+  ASSERT_TRUE(wizard->PressCancel());
+  EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
+  ExpectSubUpdated(firstBefore, first.Read());
+  const sim::Recorder secondAfter = second.Read();
+  ExpectNothingWritten(secondBefore, secondAfter);
+  EXPECT_TRUE(secondAfter.log.empty()) << "the second recorder was asked: " << secondAfter.log.front();
+}
+
 }  // namespace

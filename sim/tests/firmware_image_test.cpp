@@ -5,10 +5,10 @@
 namespace {
 
 TEST(FirmwareImage, HeaderRoundTripsAndBodyIsStable) {
-  const sim::FirmwareImageHeader spec{1, "1.01", "ZT-5100", 0, 0};
-  const auto image = sim::MakeFirmwareImage(spec, 31744);
+  const sim::FirmwareImageHeader written{1, "1.01", "ZT-5100", 0, 0};
+  const auto image = sim::MakeFirmwareImage(written, 31744);
   ASSERT_EQ(image.size(), 31744u);
-  EXPECT_EQ(image, sim::MakeFirmwareImage(spec, 31744));
+  EXPECT_EQ(image, sim::MakeFirmwareImage(written, 31744));
 
   const auto header = sim::ReadFirmwareImageHeader(image);
   ASSERT_TRUE(header.has_value());

@@ -4,7 +4,6 @@
 
 #include "common/text_format.h"
 #include "win/updater/app/fwup_app.h"
-#include "win/updater/update/update_progress.h"
 
 namespace {
 
@@ -236,15 +235,7 @@ void CFwUpBaseSheet::RunUpdateOnWorker() {
 
   bool success = false;
   if (const CFwUpBaseFwInfo* record = Session.FindFwInfo(CurrentDeviceId)) {
-    const std::vector<uint8_t> image = Session.ReadImage(*record);
-    CUpdateProgress progress(hwnd(), false);
-    progress.SetErrorTexts(Text(text_id::kUpdateFailed), Text(text_id::kNotSupported));
-    progress.SetTexts(Text(text_id::kTitle), Text(text_id::kPreparing), Text(text_id::kWriting),
-                      Text(text_id::kVerifying));
-    progress.SetJob(CurrentDrive, record->IsSubTarget ? TargetCode::Sub : TargetCode::Main,
-                    static_cast<uint32_t>(record->StartAddress), static_cast<uint32_t>(record->Length), image, true);
-    progress.DoModal();
-    success = progress.Result() != FALSE;
+    success = Session.RunUpdate(hwnd(), CurrentDrive, *record, false);
   }
   if (success) StartThread(CloseRemovalWarningThread);
 

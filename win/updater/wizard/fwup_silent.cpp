@@ -4,7 +4,6 @@
 
 #include "common/text_format.h"
 #include "common/wizard_rules.h"
-#include "win/updater/update/update_progress.h"
 
 namespace {
 
@@ -61,17 +60,8 @@ void CFwUpBaseSilent::Update() {
   UpdateRunning = true;
   const CFwUpBaseFwInfo* record = Session.FindFwInfo(CurrentDeviceId);
   if (!record) return;
-  const std::vector<uint8_t> image = Session.ReadImage(*record);
-
-  CUpdateProgress progress(nullptr, true);
-  progress.SetErrorTexts(Session.Text(text_id::kUpdateFailed), Session.Text(text_id::kNotSupported));
-  progress.SetTexts(Session.Text(text_id::kTitle), Session.Text(text_id::kPreparing), Session.Text(text_id::kWriting),
-                    Session.Text(text_id::kVerifying),
-                    FormatText(Session.Text(text_id::kUpdatedTo), {FormatVersion(record->Version)}));
-  progress.SetJob(CurrentDrive, record->IsSubTarget ? TargetCode::Sub : TargetCode::Main,
-                  static_cast<uint32_t>(record->StartAddress), static_cast<uint32_t>(record->Length), image, true);
-  progress.DoModal();
-  if (progress.Result()) {
+  const std::string complete = FormatText(Session.Text(text_id::kUpdatedTo), {FormatVersion(record->Version)});
+  if (Session.RunUpdate(nullptr, CurrentDrive, *record, true, complete)) {
     ExitCode = 0;
     CloseRemovalWarning(Session.OsClass);
   }

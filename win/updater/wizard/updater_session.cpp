@@ -6,6 +6,7 @@
 
 #include "win/framework/dialog.h"
 #include "win/shared/gloss_string.h"
+#include "win/updater/update/update_progress.h"
 #include "win/updater/app/fwup_app.h"
 
 namespace {
@@ -131,12 +132,24 @@ const std::string& UpdaterSession::Text(uint32_t id) const {
   return found == texts_.end() ? empty : found->second;
 }
 
-std::vector<uint8_t> UpdaterSession::ReadImage(const CFwUpBaseFwInfo& record) const {
+bool UpdaterSession::RunUpdate(HWND parent, uint32_t drive, const CFwUpBaseFwInfo& record, bool centerOnDesktop,
+                               const std::string& completeText) const {
+  // The record's firmware resource, owned here until the dialog has returned; empty when unreadable,
+  // which the engine refuses before it sends anything.
+  std::vector<uint8_t> image;
   uint32_t size = 0;
-  if (!ReadBinResource(record.ResourceId, nullptr, &size) || size == 0) return {};
-  std::vector<uint8_t> image(size);
-  if (!ReadBinResource(record.ResourceId, image.data(), &size)) return {};
-  return image;
+  if (ReadBinResource(record.ResourceId, nullptr, &size) && size > 0) {
+    image.resize(size);
+    if (!ReadBinResource(record.ResourceId, image.data(), &size)) image.clear();
+  }
+  CUpdateProgress progress(parent, centerOnDesktop);
+  progress.SetErrorTexts(Text(text_id::kUpdateFailed), Text(text_id::kNotSupported));
+  progress.SetTexts(Text(text_id::kTitle), Text(text_id::kPreparing), Text(text_id::kWriting), Text(text_id::kVerifying),
+                    completeText);
+  progress.SetJob(drive, record.IsSubTarget ? TargetCode::Sub : TargetCode::Main,
+                  static_cast<uint32_t>(record.StartAddress), static_cast<uint32_t>(record.Length), image, true);
+  progress.DoModal();
+  return progress.Result() != FALSE;
 }
 
 void UpdaterSession::WriteCompletionMarker() const {

@@ -37,8 +37,11 @@ class UpdaterSession {
 
   const std::string& Text(uint32_t id) const;
   const CFwUpBaseFwInfo* FindFwInfo(uint16_t deviceId) const { return ::FindFwInfo(Records, deviceId); }
-  // The record's firmware resource; empty when it cannot be read.
-  std::vector<uint8_t> ReadImage(const CFwUpBaseFwInfo& record) const;
+  // Updates the recorder on `drive` with the record's image under a modal progress dialog; true on
+  // success. The wizard's dialog stands over `parent`; the unattended run's stands alone in the middle
+  // of the desktop and ends with `completeText`.
+  bool RunUpdate(HWND parent, uint32_t drive, const CFwUpBaseFwInfo& record, bool centerOnDesktop,
+                 const std::string& completeText = {}) const;
   void WriteCompletionMarker() const;
 
   CFwUpBaseApp& App;

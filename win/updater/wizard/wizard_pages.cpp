@@ -124,10 +124,9 @@ LRESULT CWizard3UpdateStart::OnWizardNext() {
 }
 
 // In a two-stage run, leaving these pages finishes the stage for the wrapper.
-void CWizard22NotUpdate::OnCancel() {
+void CWizardPage::FinishChainedStage() {
   if (Sheet.ChainedStage() == 1 || Sheet.ChainedStage() == 2) Sheet.WriteCompletionMarker();
 }
 
-void CWizard4UpdateEnd::OnCancel() {
-  if (Sheet.ChainedStage() == 1 || Sheet.ChainedStage() == 2) Sheet.WriteCompletionMarker();
-}
+void CWizard22NotUpdate::OnCancel() { FinishChainedStage(); }
+void CWizard4UpdateEnd::OnCancel() { FinishChainedStage(); }

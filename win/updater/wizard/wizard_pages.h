@@ -25,6 +25,8 @@ class CWizardPage : public win::CPropertyPage {
   BOOL OnSetActive() override;
   void DoDataExchange(win::DataExchange& exchange) override;
   void OnPaint(HDC dc) override;
+  // Writes the completion marker when the updater runs as a stage of the two-stage wrapper.
+  void FinishChainedStage();
 
   CFwUpBaseSheet& Sheet;
 

@@ -7,7 +7,7 @@ need_i386=0
 pkgs=()
 want() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || pkgs+=("$1"); }
 
-for p in cmake make g++ googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev \
+for p in cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
          g++-mingw-w64-i686-posix mingw-w64-i686-dev xvfb xauth libjpeg-turbo-progs; do
   want "$p"
 done

@@ -17,5 +17,8 @@ void CloseVolume(HANDLE volume);
 BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
 // Only the maximum component length and the file-system flags are asked for.
 BOOL VolumeInformation(const char* rootPath, DWORD* maxComponentLength, DWORD* fileSystemFlags);
+// The calling thread's request that the system stay awake (SetThreadExecutionState): taken while a
+// drive is written, so that idleness never puts the computer to sleep in mid-write.
+EXECUTION_STATE SetExecutionState(EXECUTION_STATE flags);
 
 }  // namespace device

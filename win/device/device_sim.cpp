@@ -320,6 +320,9 @@ BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWO
   return TRUE;
 }
 
+// The simulated recorder is written by a real process on a real computer, which must stay awake too.
+EXECUTION_STATE SetExecutionState(EXECUTION_STATE flags) { return SetThreadExecutionState(flags); }
+
 BOOL VolumeInformation(const char* rootPath, DWORD* maxComponentLength, DWORD* fileSystemFlags) {
   Host& host = TheHost();
   Drive* const drive = host.DriveOf(rootPath, 0);

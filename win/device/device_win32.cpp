@@ -16,6 +16,8 @@ BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWO
   return DeviceIoControl(volume, code, in, inSize, out, outSize, returned, nullptr);
 }
 
+EXECUTION_STATE SetExecutionState(EXECUTION_STATE flags) { return SetThreadExecutionState(flags); }
+
 BOOL VolumeInformation(const char* rootPath, DWORD* maxComponentLength, DWORD* fileSystemFlags) {
   return GetVolumeInformationA(rootPath, nullptr, 0, nullptr, maxComponentLength, fileSystemFlags, nullptr, 0);
 }

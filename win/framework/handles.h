@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <string>
 #include <utility>
 
 namespace win {
@@ -88,6 +89,17 @@ using ScopedModule = Scoped<ModuleTraits>;
 using ScopedRegKey = Scoped<RegKeyTraits>;
 using ScopedDeviceInfoList = Scoped<DeviceInfoListTraits>;
 using ScopedGlobal = Scoped<GlobalMemoryTraits>;
+
+// A library of the system itself, from the system folder only. A bare name is looked for first in the
+// program's own folder, which for a stage of the two-stage wrapper is the temporary folder, where
+// anybody may have left a file of that name; the library's own imports come from its folder too.
+inline ScopedModule LoadSystemLibrary(const char* name) {
+  char folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return ScopedModule();
+  const std::string path = std::string(folder, length) + "\\" + name;
+  return ScopedModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
 
 // GetProcAddress gives a generic pointer; the export's real type is the caller's contract.
 template <class Fn>

@@ -63,7 +63,7 @@ bool CFwUpBaseApp::SendHidModeCommand() {
   if (HidCommandSent) return false;
 
   // Loaded at run time: systems without the HID library still run the updater.
-  win::ScopedModule hid(LoadLibraryA("HID.DLL"));
+  win::ScopedModule hid = win::LoadSystemLibrary("HID.DLL");
   if (!hid) return false;
   const auto getHidGuid = win::BindExport<decltype(&HidD_GetHidGuid)>(hid.get(), "HidD_GetHidGuid");
   const auto getAttributes = win::BindExport<decltype(&HidD_GetAttributes)>(hid.get(), "HidD_GetAttributes");

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "win/framework/app.h"
+#include "win/framework/dialog.h"
 #include "win/framework/handles.h"
 
 namespace {
@@ -60,7 +61,8 @@ void ShowPayloadError(PayloadError error) {
   }
   char text[160] = {};
   std::snprintf(text, sizeof text, format, static_cast<unsigned>(error));
-  MessageBoxA(nullptr, text, nullptr, MB_OK | MB_ICONSTOP);
+  // No glossary is there yet to give a title: the program's name tells whose error this is.
+  win::MessageBoxText(nullptr, text, MB_OK | MB_ICONSTOP);
 }
 
 CResourceData::CResourceData(bool needsAutoplayLibrary, HMODULE module, ErrorReporter report)
@@ -79,7 +81,9 @@ PayloadError CResourceData::Fail(PayloadError error) {
 
 bool CResourceData::BuildPaths() {
   char temp[MAX_PATH] = {};
-  if (GetTempPathA(MAX_PATH, temp) == 0) {
+  // A folder whose name does not fit comes back as its length alone; the buffer then holds no path.
+  const DWORD length = GetTempPathA(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) {
     Fail(kTempFolderUnknown);
     return false;
   }

@@ -1,5 +1,7 @@
 #include "win/updater/scsi/scsi_command_if.h"
 
+#include <vector>
+
 #include "win/device/device_io.h"
 
 namespace {
@@ -55,25 +57,50 @@ uint16_t CScsiCommandIF::CheckDrive(uint32_t drive, uint32_t deviceId) {
 
 bool CScsiCommandIF::IsSameDrive(uint32_t a, uint32_t b, uint32_t) { return a == b; }
 
-bool IsUserAdmin() {
+bool IsEnabledAdministrator(std::span<const TokenGroupView> groups) {
+  for (const TokenGroupView& group : groups) {
+    if (group.administrators && (group.attributes & SE_GROUP_ENABLED) && !(group.attributes & SE_GROUP_USE_FOR_DENY_ONLY)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// The groups of the process token, marked where they are Administrators; empty when unreadable.
+std::vector<TokenGroupView> ProcessTokenGroups(PSID administrators) {
   HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
   const win::ScopedHandle token(raw);
   DWORD size = 0;
   GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size);
-  if (size == 0) return false;
-  std::string buffer(size, '\0');
-  if (!GetTokenInformation(token.get(), TokenGroups, buffer.data(), size, &size)) return false;
+  if (size < sizeof(TOKEN_GROUPS)) return {};
+  // TOKEN_GROUPS holds pointers: the buffer must be aligned for them.
+  std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+  if (!GetTokenInformation(token.get(), TokenGroups, buffer.data(), size, &size)) return {};
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  std::vector<TokenGroupView> views;
+  for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    views.push_back({EqualSid(groups->Groups[i].Sid, administrators) != 0, groups->Groups[i].Attributes});
+  }
+  return views;
+}
 
+}  // namespace
+
+bool IsUserAdmin() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
   if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                                 &administrators)) {
     return false;
   }
-  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
-  bool member = false;
-  for (DWORD i = 0; i < groups->GroupCount && !member; ++i) member = EqualSid(groups->Groups[i].Sid, administrators) != 0;
+  // The system's own answer counts enabled memberships only; where it cannot answer, the token's
+  // groups are read and judged by the same rule.
+  BOOL member = FALSE;
+  const bool answered = CheckTokenMembership(nullptr, administrators, &member) != FALSE;
+  const bool result = answered ? member != FALSE : IsEnabledAdministrator(ProcessTokenGroups(administrators));
   FreeSid(administrators);
-  return member;
+  return result;
 }

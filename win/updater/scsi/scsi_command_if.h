@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <span>
+
 #include <cstdint>
 #include <string>
 
@@ -57,5 +59,15 @@ class CScsiCommandIF {
   win::ScopedHandle apiLock_;
 };
 
-// Whether the process token holds the Administrators group.
+// One group of an access token, as far as the administrator question needs it.
+struct TokenGroupView {
+  bool administrators = false;  // the well-known Administrators group
+  DWORD attributes = 0;         // SE_GROUP_* flags
+};
+// Only an enabled membership gives administrator rights. A token of an administrator started
+// without elevation carries the group for deny checks only: pass-through would fail there, while
+// the device access service works.
+bool IsEnabledAdministrator(std::span<const TokenGroupView> groups);
+
+// Whether the process runs with the Administrators group enabled.
 bool IsUserAdmin();

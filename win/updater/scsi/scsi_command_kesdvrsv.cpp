@@ -12,6 +12,8 @@ uint32_t T(TargetCode target) { return static_cast<uint32_t>(target); }
 CScsiCommandKesDvrSV::~CScsiCommandKesDvrSV() { Close(); }
 
 bool CScsiCommandKesDvrSV::Open(uint32_t drive) {
+  // As with the pass-through: a device left open is closed, not lost.
+  Close();
   if (!service_ || drive >= 26 || !AcquireApiLock()) return false;
   uint32_t handle = 0;
   HRESULT result = E_FAIL;
@@ -41,10 +43,13 @@ bool CScsiCommandKesDvrSV::Send(const service::Call& call) {
          S_OK;
 }
 
-bool CScsiCommandKesDvrSV::Receive(uint32_t code, uint32_t subCode, uint8_t* buffer, uint32_t capacity) {
+bool CScsiCommandKesDvrSV::Receive(uint32_t code, uint32_t subCode, uint8_t* buffer, uint32_t capacity,
+                                   uint32_t* replyLength) {
   if (!service_ || device_ == 0) return false;
   uint32_t length = 0;
-  return service_->ReceiveReply(device_, code, subCode, buffer, capacity, length) == S_OK;
+  const bool received = service_->ReceiveReply(device_, code, subCode, buffer, capacity, length) == S_OK;
+  if (replyLength) *replyLength = length;
+  return received;
 }
 
 bool CScsiCommandKesDvrSV::Inquiry(uint8_t (&inquiry)[32]) {
@@ -118,7 +123,11 @@ bool CScsiCommandKesDvrSV::StartVerify(uint32_t startAddress, uint32_t length, T
 
 bool CScsiCommandKesDvrSV::ReadImage(uint8_t* buffer, uint32_t count, TargetCode target) {
   (void)target;  // the sub-code of the read is the byte count
-  return Receive(service::kReadImage, count, buffer, count + 1);
+  uint32_t length = 0;
+  if (!Receive(service::kReadImage, count, buffer, count + 1, &length)) return false;
+  // The rest of a short reply's buffer still holds the previous piece, which padded firmware may
+  // well repeat: compared as it stands, a failed read-back would pass.
+  return length >= count;
 }
 
 bool CScsiCommandKesDvrSV::FinishVerify(TargetCode target) {

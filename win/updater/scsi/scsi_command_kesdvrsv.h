@@ -28,8 +28,9 @@ class CScsiCommandKesDvrSV : public CScsiCommandIF {
 
  private:
   bool Send(const service::Call& call);
-  // A reply of at most `capacity` - 1 bytes into `buffer`, which has room for `capacity` bytes.
-  bool Receive(uint32_t code, uint32_t subCode, uint8_t* buffer, uint32_t capacity);
+  // A reply of at most `capacity` - 1 bytes into `buffer`, which has room for `capacity` bytes;
+  // `replyLength`, when given, learns how long the whole reply was.
+  bool Receive(uint32_t code, uint32_t subCode, uint8_t* buffer, uint32_t capacity, uint32_t* replyLength = nullptr);
 
   uint32_t device_ = 0;
 };

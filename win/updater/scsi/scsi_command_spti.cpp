@@ -61,6 +61,9 @@ bool Issue(HANDLE volume, DWORD code, Request& request, DWORD inSize, DWORD outS
 CScsiCommandSpti::~CScsiCommandSpti() { Close(); }
 
 bool CScsiCommandSpti::Open(uint32_t drive) {
+  // Whatever was open is let go first: its handle would be lost, and its lock held would make this
+  // open wait ten seconds for ourselves.
+  Close();
   if (drive >= 26 || !AcquireApiLock()) return false;
   volume_ = device::OpenVolume(DevicePath(drive).c_str());
   if (volume_ == INVALID_HANDLE_VALUE) {

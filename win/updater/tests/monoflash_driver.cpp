@@ -236,10 +236,14 @@ Wizard::Button Wizard::ButtonState(int control) const {
   return Button{IsWindowVisible(button) != FALSE, IsWindowEnabled(button) != FALSE, TextOf(button)};
 }
 
-bool Wizard::Press(int control) const {
+bool Wizard::Press(int control, int times) const {
   const Button state = ButtonState(control);
   if (!state.shown || !state.enabled) return false;
-  return PostMessageA(sheet_, PSM_PRESSBUTTON, control == kNext ? PSBTN_NEXT : PSBTN_CANCEL, 0) != FALSE;
+  bool posted = true;
+  for (int i = 0; i < times; ++i) {
+    posted &= PostMessageA(sheet_, PSM_PRESSBUTTON, control == kNext ? PSBTN_NEXT : PSBTN_CANCEL, 0) != FALSE;
+  }
+  return posted;
 }
 
 }  // namespace e2e

@@ -112,12 +112,15 @@ class Wizard {
   // disabled.
   bool PressNext() const { return Press(kNext); }
   bool PressCancel() const { return Press(kCancel); }
+  // Two presses of Next that reach the sheet before it has answered the first: a double click, or
+  // Enter pressed twice.
+  bool PressNextTwice() const { return Press(kNext, 2); }
 
  private:
   static constexpr int kNext = 0x3024;
   static constexpr int kCancel = IDCANCEL;
   Button ButtonState(int control) const;
-  bool Press(int control) const;
+  bool Press(int control, int times = 1) const;
 
   HWND sheet_;
 };

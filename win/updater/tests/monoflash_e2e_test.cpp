@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <set>
@@ -317,6 +318,11 @@ TEST_F(MonoflashTest, RefusedPreparationEndsTheRun) {
       ASSERT_TRUE(wizard->PressNext());
       ASSERT_TRUE(WaitForPage(run, 4));
       ASSERT_TRUE(wizard->PressNext());
+      // While the box is up, the progress dialog stays under it and the wizard cannot be used.
+      ASSERT_TRUE(run.Until([&] { return run.FindMessageBox() != nullptr; }));
+      EXPECT_FALSE(run.Until([&] { return IsWindowEnabled(wizard->handle()) != FALSE; }, 1500))
+          << "the wizard came back under the box";
+      EXPECT_NE(run.Find("#32770", kTitle), nullptr) << "the progress dialog went from under the box";
     }
     AnswerBox(run, kNotSupported);
     EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
@@ -430,6 +436,93 @@ TEST_F(MonoflashTest, SecondRecorderPluggedInWhileOneIsInUseIsIgnored) {
   const sim::Recorder secondAfter = second.Read();
   ExpectNothingWritten(secondBefore, secondAfter);
   EXPECT_TRUE(secondAfter.log.empty()) << "the second recorder was asked: " << secondAfter.log.front();
+}
+
+// Pages that have a window but are not shown still hear about a recorder that arrives; they must
+// leave the sheet's buttons to the page that is shown.
+TEST_F(MonoflashTest, OnlyThePageShownSetsTheButtons) {
+  {
+    SCOPED_TRACE("not required, waiting, then offered");
+    const RecorderFile recorder(Made(At("1.01")));
+    Monoflash run(ZT_MONOFLASH_CUSTOMER, "", recorder.path());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(WaitForPage(run, 2));
+    recorder.Change([](sim::Recorder& r) { r.Unplug(); });
+    ASSERT_TRUE(WaitForPage(run, 0));
+    recorder.Change([](sim::Recorder& r) { r.sub.version = "1.00", r.Plug(); });
+    const std::optional<Wizard> wizard = WaitForPage(run, 1);
+    ASSERT_TRUE(wizard);
+    // The page's own buttons settle within a look or two of the watcher.
+    EXPECT_TRUE(run.Until([&] { return wizard->Next().shown && run.FindMessageBox() == nullptr; }, 3000));
+    const Wizard::Button next = wizard->Next();
+    EXPECT_TRUE(next.shown && next.enabled) << "the user cannot go on";
+    EXPECT_EQ(next.text, "&Next");
+    ASSERT_TRUE(wizard->PressNext());
+    EXPECT_TRUE(WaitForPage(run, 4));
+    run.Kill();
+  }
+  {
+    SCOPED_TRACE("last warning seen, then a recorder that must switch modes");
+    const RecorderFile recorder(Made(At("1.00")));
+    Monoflash run(ZT_MONOFLASH_CUSTOMER, "", recorder.path());
+    ASSERT_TRUE(run.started());
+    std::optional<Wizard> wizard = WaitForPage(run, 1);
+    ASSERT_TRUE(wizard);
+    ASSERT_TRUE(wizard->PressNext());
+    ASSERT_TRUE(WaitForPage(run, 4));
+    recorder.Change([](sim::Recorder& r) { r.Unplug(); });
+    ASSERT_TRUE(WaitForPage(run, 0));
+    // It stays away long enough after the switch for page 0 to be looked at.
+    recorder.Change([](sim::Recorder& r) { r.modeByte = 3, r.modeSwitchDelayMs = 6000, r.Plug(); });
+    ASSERT_TRUE(run.Until([&] { return recorder.Read().modeByte != 3; })) << "the switch was never asked for";
+    Sleep(300);
+    EXPECT_EQ(wizard->Page(), 0);
+    const Wizard::Button next = wizard->Next();
+    EXPECT_FALSE(next.shown && next.enabled) << "page 0 offers " << next.text << " with no recorder to update";
+    EXPECT_TRUE(WaitForPage(run, 1)) << "the switched recorder came back";
+    run.Kill();
+  }
+}
+
+// A double click on Start, or Enter pressed twice, starts one update, which ends on the last page.
+TEST_F(MonoflashTest, StartPressedTwiceRunsOneUpdate) {
+  const struct {
+    const char* name;
+    Bundle bundle;
+    int startPage;
+  } cases[] = {{"customer entry, last warning", Bundle::Customer, 4}, {"factory entry", Bundle::Factory, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RecorderFile recorder(Made(At("1.00")));
+    const sim::Recorder before = recorder.Read();
+    Monoflash run(ProgramOf(c.bundle), "", recorder.path());
+    ASSERT_TRUE(run.started());
+    std::optional<Wizard> wizard = WaitForPage(run, 1);
+    ASSERT_TRUE(wizard);
+    if (c.startPage == 4) {
+      ASSERT_TRUE(wizard->PressNext());
+      ASSERT_TRUE(WaitForPage(run, 4));
+    }
+    ASSERT_TRUE(wizard->PressNextTwice());
+
+    bool boxSeen = false;
+    bool finalPage = run.Until([&] {
+      boxSeen |= run.FindMessageBox() != nullptr;
+      const HWND sheet = run.Find("#32770", kSheetTitle);
+      return sheet && Wizard(sheet).Page() == 5 && run.Find("#32770", kTitle) == nullptr;
+    });
+    EXPECT_TRUE(finalPage) << "the update did not end on the last page";
+    // A second update would wait some ten seconds for the first one's lock before it gave up.
+    EXPECT_FALSE(run.Until([&] { return run.FindMessageBox() != nullptr; }, 12000)) << "a second update reported";
+    EXPECT_FALSE(boxSeen);
+    ASSERT_TRUE(run.Running()) << "the wizard closed";
+    EXPECT_EQ(wizard->Page(), 5);
+    const sim::Recorder after = recorder.Read();
+    ExpectSubUpdated(before, after);
+    EXPECT_EQ(std::count(after.log.begin(), after.log.end(), std::string("E4 00")), 1) << "prepared more than once";
+    ASSERT_TRUE(wizard->PressCancel());
+    EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
+  }
 }
 
 }  // namespace

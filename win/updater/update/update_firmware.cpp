@@ -1,17 +1,39 @@
 #include "win/updater/update/update_firmware.h"
 
+#include <optional>
 #include <string>
 
 #include "win/device/device_io.h"
 
 namespace {
 
-// The facade's update commands as the sequence sees them.
+// The system stays awake, display included, while it lives: a computer that went to sleep for
+// idleness in mid-write would leave the recorder half-written. The request belongs to the thread that
+// made it, so it is let go on the same thread.
+class StayAwake {
+ public:
+  StayAwake() { device::SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED); }
+  ~StayAwake() { device::SetExecutionState(ES_CONTINUOUS); }
+  StayAwake(const StayAwake&) = delete;
+  StayAwake& operator=(const StayAwake&) = delete;
+};
+
+// The facade's update commands as the sequence sees them. The system is kept awake from the drive's
+// opening to its closing, and released on every path out.
 class ScsiUpdateCommands : public UpdateCommands {
  public:
   explicit ScsiUpdateCommands(CScsiCommand& command) : command_(command) {}
-  bool Open(uint32_t drive) override { return command_.Open(drive); }
-  bool Close() override { return command_.Close(); }
+  bool Open(uint32_t drive) override {
+    awake_.emplace();
+    if (command_.Open(drive)) return true;
+    awake_.reset();
+    return false;
+  }
+  bool Close() override {
+    const bool closed = command_.Close();
+    awake_.reset();
+    return closed;
+  }
   bool PrepareUpdate(uint32_t startAddress, uint32_t length, TargetCode target, uint16_t& steps) override {
     return command_.PrepareUpdate(startAddress, length, target, steps);
   }
@@ -32,6 +54,7 @@ class ScsiUpdateCommands : public UpdateCommands {
 
  private:
   CScsiCommand& command_;
+  std::optional<StayAwake> awake_;
 };
 
 class PostingReporter : public UpdateReporter {

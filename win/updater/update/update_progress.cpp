@@ -7,7 +7,7 @@
 #include "win/updater/update/update_firmware.h"
 
 CUpdateProgress::CUpdateProgress(HWND parent, bool centerOnDesktop, HMODULE module)
-    : CDialog(IDD_UPDATE_PROGRESS, parent, module), centerOnDesktop_(centerOnDesktop) {}
+    : CDialog(IDD_UPDATE_PROGRESS, parent, module), centerOnDesktop_(centerOnDesktop), parent_(parent) {}
 
 CUpdateProgress::~CUpdateProgress() {
   // The worker ends the dialog as its last act; it is waited for so that it never outlives the object.
@@ -55,8 +55,21 @@ BOOL CUpdateProgress::OnInitDialog() {
     SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   }
   worker_.Reset(CreateThread(nullptr, 0, Worker, this, 0, nullptr));
-  if (!worker_) EndDialog(0);
+  if (!worker_) {
+    // Nothing has been sent to the recorder: the user learns that the update did not run.
+    win::MessageBoxText(hwnd(), failedText_, MB_OK | MB_ICONERROR);
+    EndDialog(0);
+  }
   return TRUE;
+}
+
+BOOL CUpdateProgress::RunModal() {
+  if (DoModal() == -1) {
+    // The dialog could not be made (no memory, no desktop): the engine never ran.
+    win::MessageBoxText(parent_, failedText_, MB_OK | MB_ICONERROR);
+    return FALSE;
+  }
+  return Result();
 }
 
 void CUpdateProgress::DoDataExchange(win::DataExchange& exchange) {
@@ -99,13 +112,24 @@ INT_PTR CUpdateProgress::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& ha
       break;
     case WM_UPDATE_ERROR: {
       const std::string& text = wParam == kUpdateFailed ? failedText_ : wParam == kUpdateRefused ? refusedText_ : "";
-      if (!text.empty()) win::MessageBoxText(hwnd(), text, MB_OK | MB_ICONERROR);
+      if (!text.empty()) {
+        // The engine's close arrives while the box is up; ending under it would hand the window
+        // below back to the user with the box still open.
+        boxOpen_ = true;
+        win::MessageBoxText(hwnd(), text, MB_OK | MB_ICONERROR);
+        boxOpen_ = false;
+        if (closePending_) EndDialog(1);
+      }
       break;
     }
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCLOSE) {
         handled = true;
-        EndDialog(1);
+        if (boxOpen_) {
+          closePending_ = true;
+        } else {
+          EndDialog(1);
+        }
         return TRUE;
       }
       return FALSE;

@@ -31,6 +31,9 @@ class CUpdateProgress : public win::CDialog {
   void SetJob(uint32_t drive, TargetCode target, uint32_t startAddress, uint32_t length,
               std::span<const uint8_t> image, bool verify);
 
+  // Shows the dialog until the engine is done; nonzero when the update succeeded. A dialog that
+  // cannot be shown is reported with the failure text.
+  BOOL RunModal();
   // Nonzero once the engine has run successfully.
   BOOL Result() const { return result_.load(); }
 
@@ -59,7 +62,11 @@ class CUpdateProgress : public win::CDialog {
   std::span<const uint8_t> image_;
   bool verify_ = true;
 
+  HWND parent_;
   std::atomic<BOOL> result_{FALSE};
+  // An error box is open on this dialog, and the engine's close has to wait for it.
+  bool boxOpen_ = false;
+  bool closePending_ = false;
   std::string percentText_;
   std::string stageText_;
   win::ScopedHandle worker_;

@@ -52,8 +52,19 @@ void CFwUpBaseSheet::Prepare() {
 
 CFwUpBaseSheet::~CFwUpBaseSheet() {
   // The update worker ends the sheet itself; the other threads end within seconds or with their box.
-  for (const win::ScopedHandle& thread : Threads) {
-    while (WaitForSingleObject(thread.get(), 100) == WAIT_TIMEOUT) {
+  // A thread may still start another while these are waited for, so the list is read under its lock
+  // until nothing new has come; after that no thread starts any more.
+  for (size_t waited = 0;; ++waited) {
+    HANDLE thread = nullptr;
+    {
+      const ScopedSection lock(ThreadsLock);
+      if (waited == Threads.size()) {
+        ThreadsClosed = true;
+        break;
+      }
+      thread = Threads[waited].get();
+    }
+    while (WaitForSingleObject(thread, 100) == WAIT_TIMEOUT) {
       if (const HWND box = win::FindOwnMessageBox()) PostMessageA(box, WM_CLOSE, 0, 0);
     }
   }
@@ -198,14 +209,25 @@ BOOL CFwUpBaseSheet::OnDeviceChange(UINT event, DWORD_PTR data) {
   return TRUE;
 }
 
-void CFwUpBaseSheet::StartThread(LPTHREAD_START_ROUTINE routine) {
+bool CFwUpBaseSheet::StartThread(LPTHREAD_START_ROUTINE routine) {
+  const ScopedSection lock(ThreadsLock);
+  if (ThreadsClosed) return false;
   win::ScopedHandle thread(CreateThread(nullptr, 0, routine, this, 0, nullptr));
-  if (thread) Threads.push_back(std::move(thread));
+  if (!thread) return false;
+  Threads.push_back(std::move(thread));
+  return true;
 }
 
 void CFwUpBaseSheet::StartUpdate() {
-  UpdateRunning = true;
-  StartThread(UpdateWorker);
+  // A double click or a repeated Enter asks again before the worker has greyed the buttons: the
+  // second request would wait for the first one's device lock and end the wizard in mid-write.
+  if (UpdateRunning.exchange(true)) return;
+  EnableWindow(GetDlgItem(kNextButton), FALSE);
+  EnableWindow(GetDlgItem(kCancelButton), FALSE);
+  if (!StartThread(UpdateWorker)) {
+    win::MessageBoxText(hwnd(), Text(text_id::kUpdateFailed), MB_OK | MB_ICONERROR);
+    PostMessageA(hwnd(), WM_CLOSE, 0, 0);
+  }
 }
 
 DWORD WINAPI CFwUpBaseSheet::CloseRemovalWarningThread(LPVOID self) {

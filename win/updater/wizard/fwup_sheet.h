@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/wizard_rules.h"
+#include "win/framework/critical_section.h"
 #include "win/framework/dialog.h"
 #include "win/framework/handles.h"
 #include "win/updater/wizard/updater_session.h"
@@ -47,7 +48,8 @@ class CFwUpBaseSheet : public win::CPropertySheet {
   void LookForRecorder();
   // The page for the recorder on `drive`; always true.
   bool ChooseRecorderPage(uint32_t drive, uint16_t deviceId);
-  void StartThread(LPTHREAD_START_ROUTINE routine);
+  // False when the thread could not be started, or the sheet is going.
+  bool StartThread(LPTHREAD_START_ROUTINE routine);
   static DWORD WINAPI UpdateWorker(LPVOID self);
   static DWORD WINAPI CloseRemovalWarningThread(LPVOID self);
   static DWORD WINAPI ReportDisconnect(LPVOID self);
@@ -73,6 +75,9 @@ class CFwUpBaseSheet : public win::CPropertySheet {
   uint16_t CurrentDeviceId = 0;
   bool CloseAllowed = true;
 
-  // The threads this sheet started; each is waited for before the sheet goes.
+  // The threads this sheet started; each is waited for before the sheet goes. The update worker
+  // starts threads too, hence the lock.
+  CMyCriticalSection ThreadsLock;
   std::vector<win::ScopedHandle> Threads;
+  bool ThreadsClosed = false;
 };

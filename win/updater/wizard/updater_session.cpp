@@ -148,8 +148,7 @@ bool UpdaterSession::RunUpdate(HWND parent, uint32_t drive, const CFwUpBaseFwInf
                     completeText);
   progress.SetJob(drive, record.IsSubTarget ? TargetCode::Sub : TargetCode::Main,
                   static_cast<uint32_t>(record.StartAddress), static_cast<uint32_t>(record.Length), image, true);
-  progress.DoModal();
-  return progress.Result() != FALSE;
+  return progress.RunModal() != FALSE;
 }
 
 void UpdaterSession::WriteCompletionMarker() const {
@@ -178,7 +177,7 @@ Identification Identify(CScsiCommand& command, uint32_t drive, const CFwUpBaseFw
 void CloseRemovalWarning(uint16_t osClass) {
   if (osClass != 1 && osClass != 2) return;
   std::string titles[2];
-  const win::ScopedModule hotplug(LoadLibraryA("HOTPLUG.DLL"));
+  const win::ScopedModule hotplug = win::LoadSystemLibrary("HOTPLUG.DLL");
   if (hotplug) {
     if (const HWND dialog = CreateDialogParamA(hotplug.get(), "#330", nullptr, nullptr, 0)) {
       char title[256] = {};

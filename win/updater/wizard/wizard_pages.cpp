@@ -69,10 +69,12 @@ PageView CWizardPage::Compose() const {
   return ComposePage(page_, [this](uint32_t id) { return Sheet.Text(id); }, Sheet.CurrentValues());
 }
 
-void CWizardPage::ShowView(const PageView& view, bool applyChainedLocks) {
+void CWizardPage::ShowView(const PageView& view, bool activating) {
   const HWND next = Sheet.GetDlgItem(win::CPropertySheet::kNextButton);
   const HWND cancel = Sheet.GetDlgItem(win::CPropertySheet::kCancelButton);
-  if (page_ != kPageOpening || applyChainedLocks) {
+  // The buttons belong to the whole sheet: a page that is not shown must leave them to the one that is.
+  const bool shown = activating || Sheet.GetActiveIndex() == static_cast<int>(page_);
+  if (shown && (page_ != kPageOpening || activating)) {
     // The opening page sets the buttons when it becomes active, never on a refresh.
     if (view.next == NextButton::ShownNextOnly) Sheet.SetWizardButtons(PSWIZB_NEXT);
     if (view.next == NextButton::Hidden) {
@@ -85,7 +87,7 @@ void CWizardPage::ShowView(const PageView& view, bool applyChainedLocks) {
     }
     SetWindowTextA(cancel, view.cancelText.c_str());
   }
-  if (applyChainedLocks && view.chainedClose != ChainedClose::Unchanged) {
+  if (activating && view.chainedClose != ChainedClose::Unchanged) {
     const bool allowed = view.chainedClose == ChainedClose::Allowed;
     EnableWindow(cancel, allowed);
     Sheet.EnableCloseItem(allowed);

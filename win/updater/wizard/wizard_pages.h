@@ -16,8 +16,9 @@ class CWizardPage : public win::CPropertyPage {
  public:
   CWizardPage(CFwUpBaseSheet& sheet, WizardPage page, UINT templateId, UINT pictureId);
 
-  // Recomputes the texts and button states for the sheet's current recorder, without the layout
-  // and without the chained-run locks; nothing happens while the page has no window.
+  // Recomputes the texts for the sheet's current recorder, without the layout and without the
+  // chained-run locks; the sheet's buttons too when this page is the one shown. Nothing happens while
+  // the page has no window.
   void RefreshTexts();
 
  protected:
@@ -33,7 +34,7 @@ class CWizardPage : public win::CPropertyPage {
  private:
   void Layout();
   PageView Compose() const;
-  void ShowView(const PageView& view, bool applyChainedLocks);
+  void ShowView(const PageView& view, bool activating);
 
   WizardPage page_;
   UINT pictureId_;

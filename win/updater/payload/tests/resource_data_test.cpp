@@ -165,6 +165,31 @@ TEST_F(ResourceDataTest, ConfigurationThatCannotBeWrittenOrIsMissing) {
   EXPECT_EQ(errors, (std::vector<PayloadError>{0x00010001, 0x00040001}));
 }
 
+// A temporary folder whose name does not fit the system's path buffer is unknown, not cut short.
+TEST_F(ResourceDataTest, TemporaryFolderTooLongIsUnknown) {
+  const HMODULE bundle = Load(&ini_);
+  // Lengths of the whole folder name: within the buffer, the buffer itself, and far beyond. One
+  // below the buffer is left out: systems differ on whether the terminating zero must fit as well.
+  for (const size_t length : {size_t{MAX_PATH} - 2, size_t{MAX_PATH}, size_t{MAX_PATH} + 100}) {
+    const std::string folder = temp_.string() + "\\" + std::string(length - temp_.string().size() - 2, 'x') + "\\";
+    SCOPED_TRACE(folder.size());
+    SetEnvironmentVariableA("TMP", folder.c_str());
+    std::vector<PayloadError> errors;
+    {
+      CResourceData data(true, bundle, [&](PayloadError e) { errors.push_back(e); });
+      EXPECT_FALSE(data.Prepare());
+      if (folder.size() >= MAX_PATH) {
+        EXPECT_EQ(errors, std::vector<PayloadError>{kTempFolderUnknown});
+        EXPECT_TRUE(data.ConfigurationPath().empty());
+      } else {
+        // Fits, but is not there: the configuration cannot be written.
+        EXPECT_EQ(errors, std::vector<PayloadError>{0x00040001});
+      }
+    }
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
 TEST_F(ResourceDataTest, ReadBinResourceReportsSizeAndCopiesOnlyWhenItFits) {
   const HMODULE module = Load(&ini_);
   uint32_t size = 0;

@@ -85,6 +85,11 @@ BOOL IoControl(HANDLE volume, DWORD code, void* in, DWORD inSize, void* out, DWO
   return TRUE;
 }
 
+EXECUTION_STATE SetExecutionState(EXECUTION_STATE flags) {
+  fake::TheHost().executionStates.push_back(flags);
+  return ES_CONTINUOUS;
+}
+
 BOOL VolumeInformation(const char*, DWORD*, DWORD*) {
   SetLastError(ERROR_NOT_READY);
   return FALSE;

@@ -34,6 +34,7 @@ struct Host {
   int failCalls = 0;  // the next n DeviceIoControl calls fail
   int opens = 0;
   int closes = 0;
+  std::vector<EXECUTION_STATE> executionStates;  // every request, in order
   void Reset() { *this = Host{}; }
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "win/updater/scsi/scsi_command.h"
 #include "win/updater/scsi/scsi_command_spti.h"
@@ -161,6 +162,21 @@ TEST_F(SptiTest, DeviceLockHeldElsewhereMakesOpenWaitAboutTenSecondsThenFail) {
   spti_.Close();
 }
 
+// An open drive opened again, or another drive opened, lets go of the first volume at once.
+TEST_F(SptiTest, OpenWhileOpenReleasesTheFirstVolume) {
+  fake::TheHost().drives['F'] = {DRIVE_REMOVABLE, &recorder_};
+  for (const uint32_t second : {kE, kE + 1}) {
+    SCOPED_TRACE(second == kE ? "same drive" : "other drive");
+    ASSERT_TRUE(spti_.Open(kE));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(spti_.Open(second));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "waited for its own lock";
+    EXPECT_EQ(fake::TheHost().opens, fake::TheHost().closes + 1) << "one volume open";
+    spti_.Close();
+    EXPECT_EQ(fake::TheHost().opens, fake::TheHost().closes);
+  }
+}
+
 TEST_F(SptiTest, FailedOpenLeavesTheLockFree) {
   EXPECT_FALSE(spti_.Open('Q' - 'A'));
   HANDLE probe = CreateMutexA(nullptr, FALSE, "RV1_API_MUTEX");
@@ -210,3 +226,26 @@ TEST_F(SptiTest, FacadeWithoutTransportFailsEverything) {
 }
 
 }  // namespace
+
+// Pass-through needs the Administrators group enabled; a deny-only membership (an administrator
+// started without elevation) must choose the device access service instead.
+TEST(AdministratorTest, OnlyAnEnabledMembershipCounts) {
+  constexpr DWORD kEnabled = SE_GROUP_ENABLED | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_MANDATORY;
+  const struct {
+    const char* name;
+    std::vector<TokenGroupView> groups;
+    bool administrator;
+  } cases[] = {
+      {"enabled", {{false, kEnabled}, {true, kEnabled}}, true},
+      {"enabled, owner", {{true, kEnabled | SE_GROUP_OWNER}}, true},
+      {"deny-only", {{false, kEnabled}, {true, SE_GROUP_USE_FOR_DENY_ONLY}}, false},
+      {"deny-only, still marked enabled", {{true, SE_GROUP_ENABLED | SE_GROUP_USE_FOR_DENY_ONLY}}, false},
+      {"present, not enabled", {{true, SE_GROUP_ENABLED_BY_DEFAULT}}, false},
+      {"absent", {{false, kEnabled}, {false, kEnabled}}, false},
+      {"no groups", {}, false},
+      {"other groups enabled, Administrators deny-only", {{true, SE_GROUP_USE_FOR_DENY_ONLY}, {false, kEnabled}}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsEnabledAdministrator(c.groups), c.administrator) << c.name;
+  }
+}

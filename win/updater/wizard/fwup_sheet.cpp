@@ -2,6 +2,8 @@
 
 #include <dbt.h>
 
+#include <array>
+
 #include "common/text_format.h"
 #include "win/updater/app/fwup_app.h"
 
@@ -80,6 +82,25 @@ void CFwUpBaseSheet::LookForRecorder() {
   }
 }
 
+void CFwUpBaseSheet::LookForSwitchedRecorder() {
+  // Gone for now: its arrival is heard from here on.
+  CurrentDrive = NotFound;
+  for (const auto& record : Session.Records) {
+    const uint32_t drive = Session.Command->FindDevice(record->DeviceID);
+    if (drive == NotFound) continue;
+    CurrentDrive = drive;
+    // Still the recorder that was told to switch, not yet gone: telling it again would restart it
+    // twice, and what it says while it goes is not worth a page. Its arrival will come.
+    std::array<uint8_t, kDeviceStateSize> state{};
+    Session.Command->GetDeviceState(drive, state.data(), static_cast<uint32_t>(state.size()));
+    if (AsksForStorageMode(state)) return;
+    std::string main, sub;
+    if (!Session.Command->GetFirmwareVersions(drive, main, sub)) return;
+    ChooseRecorderPage(drive, record->DeviceID);
+    return;
+  }
+}
+
 std::string CFwUpBaseSheet::Title() const {
   const CFwUpBaseFwInfo* record = Session.FindFwInfo(CurrentDeviceId);
   const std::string& title = Text(text_id::kTitle);
@@ -116,7 +137,7 @@ BOOL CFwUpBaseSheet::OnInitDialog() {
   }
   // A recorder told to switch to storage mode before this window existed may have left and come back
   // with nobody to hear it; from now on its arrival reaches the window.
-  if (SwitchRequested) LookForRecorder();
+  if (SwitchRequested) LookForSwitchedRecorder();
   if (Session.App.IsKnownRecorderPresent()) Session.App.SendHidModeCommand();
   return result;
 }

@@ -46,6 +46,9 @@ class CFwUpBaseSheet : public win::CPropertySheet {
   std::string Title() const;
   // The first drive with a recorder of one of the records, and its page; NotFound when none.
   void LookForRecorder();
+  // After a switch to storage mode asked for during the preparation: the recorder, if it is back
+  // and answers as a storage device; nothing while it is still on its way out.
+  void LookForSwitchedRecorder();
   // The page for the recorder on `drive`; always true.
   bool ChooseRecorderPage(uint32_t drive, uint16_t deviceId);
   // False when the thread could not be started, or the sheet is going.

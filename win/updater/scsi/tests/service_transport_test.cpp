@@ -10,23 +10,12 @@
 
 #include "win/updater/scsi/scsi_command_kesdvrsv.h"
 #include "win/updater/service/service_client.h"
+#include "win/updater/service/tests/device_service_stub.h"
 
 namespace {
 
-class CannedService final : public IDeviceService {
+class CannedService final : public DeviceServiceStub {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = iid == IID_IUnknown || iid == kDeviceInterfaceId ? this : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Open(BSTR, ULONG* device) override {
     *device = 7;
     return openResult;
@@ -53,7 +42,6 @@ class CannedService final : public IDeviceService {
   HRESULT STDMETHODCALLTYPE NamedCommand(BSTR, ULONG, ULONG, VARIANT) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE NamedQuery(BSTR, ULONG, ULONG, VARIANT*) override { return E_NOTIMPL; }
 
-  long refs = 1;
   HRESULT openResult = S_OK;
   int closes = 0;
   std::vector<ULONG> sent;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "win/framework/handles.h"
+#include "win/updater/service/tests/device_service_stub.h"
 
 namespace {
 
@@ -80,20 +81,8 @@ HRESULT Pop(std::deque<HRESULT>& script) {
 }
 
 // The service object: scripted results per slot (S_OK once a script runs out), calls counted per slot.
-class FakeService final : public IDeviceService {
+class FakeService final : public DeviceServiceStub {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = iid == IID_IUnknown || (iid == kDeviceInterfaceId && hasInterface) ? this : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Open(BSTR path, ULONG* device) override {
     text.assign(path, SysStringLen(path));
     *device = 0x1234;
@@ -118,8 +107,6 @@ class FakeService final : public IDeviceService {
 
   std::deque<HRESULT> script[kSlotCount];
   std::atomic<int> calls[kSlotCount] = {};
-  std::atomic<long> refs{1};
-  bool hasInterface = true;
   std::vector<uint8_t> reply;
   Form form = Form::Direct;
   LONG lowerBound = 0;

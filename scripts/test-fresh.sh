@@ -35,6 +35,7 @@ fi
 parent=${TMPDIR:-/var/tmp}
 mkdir -p "$parent"
 root=$(mktemp -d "$(cd "$parent" && pwd -P)/zt-fresh.XXXXXX")
+chmod 755 "$root" # apt downloads as _apt, which must reach the root's lists
 case "$root/" in
   "$here"/*) echo "test-fresh: the root must lie outside the checkout ($root)" >&2; rmdir "$root"; exit 1 ;;
 esac
@@ -128,8 +129,10 @@ mount_in -t tmpfs -o mode=1777,nosuid,nodev tmpfs /tmp
 
 tests_started=$SECONDS
 status=0
+# Waited for rather than run in the foreground, so that a TERM to this script cleans up at once.
 chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-  LANG=C.UTF-8 TERM="${TERM:-dumb}" /bin/sh -c "cd $src && make test" </dev/null || status=$?
+  LANG=C.UTF-8 TERM="${TERM:-dumb}" /bin/sh -c "cd $src && make test" </dev/null &
+wait $! || status=$?
 tests_time=$((SECONDS - tests_started))
 
 echo

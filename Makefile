@@ -5,6 +5,7 @@
 #   make        builds both trees
 #   make bench  runs the benchmarks
 #   make fuzz   runs every fuzz target for FUZZ_SECONDS each
+#   make test-fresh  runs `make test` on a clean checkout in a minimal Debian 12 root (needs root or sudo)
 
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
@@ -14,7 +15,7 @@ WIN        := $(BUILD)/win
 FUZZ       := $(BUILD)/fuzz
 SRC        := $(CURDIR)
 
-.PHONY: all native win test test-native test-win bench fuzz demo bootstrap clean
+.PHONY: all native win test test-native test-win test-fresh bench fuzz demo bootstrap clean
 
 all: native win
 
@@ -42,6 +43,9 @@ test-win:
 	@echo "== Windows tree (under Wine) =="
 	scripts/test-win.sh $(WIN) -j $(JOBS)
 
+test-fresh:
+	@scripts/test-fresh.sh
+
 bench: native
 	$(NATIVE)/bench/zt_bench
 
@@ -57,9 +61,8 @@ fuzz: bootstrap
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 $(FUZZ)/corpus/$$name fuzz/seeds/$$name 2>&1 | tail -n 2; \
 	done
 
-demo: bootstrap
-	$(MAKE) all
-	BUILD=$(abspath $(BUILD)) scripts/demo.sh
+demo:
+	+@BUILD=$(abspath $(BUILD)) JOBS=$(JOBS) MAKE="$(MAKE)" scripts/make-demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -114,6 +114,11 @@ void Show(const sim::Recorder& r, uint64_t now) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::cerr.rdbuf(std::cout.rdbuf());  // asked for, the usage is the output and not a complaint
+    Usage();
+    return 0;
+  }
   if (argc < 3) return Usage();
   const std::string verb = argv[1];
   const std::string path = argv[2];

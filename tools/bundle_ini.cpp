@@ -6,12 +6,27 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <string>
 
 #include "tools/ini_edit.h"
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: bundle-ini <template> <output> [--lf] SECTION:Key=<file> ...\n"
+    "writes a configuration from its template with the byte count of each file as its key's value\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::cerr << "usage: bundle-ini <template> <output> [--lf] SECTION:Key=<file> ...\n";
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (first == "--help" || first == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  // A template named like an option is a mistyped option, not a file to look for.
+  if (argc < 3 || first.starts_with("-")) {
+    std::cerr << kUsage;
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);

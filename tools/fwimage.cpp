@@ -6,9 +6,22 @@
 
 #include "sim/firmware_image.h"
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: fwimage <MAIN|SUB> <version> <model> <length> <output>\n"
+    "writes a firmware image for the simulated recorder\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (first == "--help" || first == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
   if (argc != 6) {
-    std::cerr << "usage: fwimage <MAIN|SUB> <version> <model> <length> <output>\n";
+    std::cerr << kUsage;
     return 2;
   }
   const std::string target = argv[1];

@@ -5,13 +5,26 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <string>
 
 #include "tools/glossary_source.h"
 
+namespace {
+
+constexpr char kUsage[] =
+    "usage: glosstab check <source.tsv> | glosstab build <source.tsv> <table.txt>\n"
+    "checks a UTF-8 glossary source and writes the shipped UTF-16 table\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (mode == "--help" || mode == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
   if (!((mode == "check" && argc == 3) || (mode == "build" && argc == 4))) {
-    std::cerr << "usage: glosstab check <source.tsv> | glosstab build <source.tsv> <table.txt>\n";
+    std::cerr << kUsage;
     return 2;
   }
   std::ifstream in(argv[2], std::ios::binary);

@@ -465,7 +465,11 @@ PICTURES = [
 
 
 def main(argv):
-    if len(argv) != 2:
+    if len(argv) == 2 and argv[1] in ("--help", "-h"):
+        sys.stdout.write(__doc__)
+        return 0
+    # A folder named like an option is a mistyped option far more often than a folder.
+    if len(argv) != 2 or argv[1].startswith("-"):
         sys.stderr.write(__doc__)
         return 2
     out_dir = argv[1]

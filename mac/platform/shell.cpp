@@ -154,9 +154,30 @@ ChildRun RunChild(const std::string& program, const std::vector<std::string>& ar
   }
 }
 
+bool IsSimpleCommand(std::string_view command) {
+  for (size_t i = 0; i < command.size(); ++i) {
+    const char c = command[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == '\'') {
+      const size_t end = command.find('\'', i + 1);
+      if (end == std::string_view::npos) return false;
+      i = end;
+    } else if (Operator(c) || c == '\n' || c == '`' || c == '"' || c == '$' || c == '#' || c == '=') {
+      return false;
+    }
+  }
+  return true;
+}
+
 ChildRun RunShell(const std::string& hostCommand, const std::vector<std::string>& environment,
                   std::chrono::milliseconds limit) {
-  return RunChild("/bin/sh", {"sh", "-c", hostCommand}, environment, limit);
+  // The Mac's shell runs a simple command in its own place, so that a program that crashes is
+  // reported as the crash (a signal), not as the shell's exit code 128 + signal.
+  const size_t first = hostCommand.find_first_not_of(" \t");
+  const bool program = first != std::string::npos && (hostCommand.compare(first, 1, "/") == 0 || hostCommand.compare(first, 2, "'/") == 0);
+  const std::string line = program && IsSimpleCommand(hostCommand) ? "exec " + hostCommand : hostCommand;
+  return RunChild("/bin/sh", {"sh", "-c", line}, environment, limit);
 }
 
 std::string DescribeStatus(int status) {

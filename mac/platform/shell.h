@@ -43,7 +43,12 @@ struct ChildRun {
 ChildRun RunChild(const std::string& program, const std::vector<std::string>& arguments,
                   const std::vector<std::string>& environment, std::chrono::milliseconds limit);
 
-// system(3) on this machine: /bin/sh -c `hostCommand`, as RunChild.
+// A command of one program and its arguments: no operators, expansions, assignments or comments.
+bool IsSimpleCommand(std::string_view command);
+
+// system(3) on this machine: /bin/sh -c `hostCommand`, as RunChild. A simple command that names its
+// program by path replaces the shell, as the Mac's shell does, so its status is the program's own
+// (a crash is a signal).
 ChildRun RunShell(const std::string& hostCommand, const std::vector<std::string>& environment,
                   std::chrono::milliseconds limit);
 

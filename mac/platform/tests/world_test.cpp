@@ -196,13 +196,25 @@ TEST(MacShell, PathsIntoTheMacAreMappedTheRestKept) {
   for (const Case& c : cases) EXPECT_EQ(MapCommandToHost(c.command, files), c.mapped) << c.command;
 }
 
+TEST(MacShell, OnlyAProgramWithItsArgumentsIsASimpleCommand) {
+  for (const char* simple : {"'/x y/A' -nc1", "/a\\ b/c\\;d -x", "a 'b;c' d"}) EXPECT_TRUE(IsSimpleCommand(simple)) << simple;
+  for (const char* other : {"a; b", "a | b", "a > f", "A=1 b", "a $x", "a \"b\"", "a `b`", "a # c", "a 'open", "a\nb", "(a)"}) {
+    EXPECT_FALSE(IsSimpleCommand(other)) << other;
+  }
+}
+
 TEST(MacShell, StatusAsSystemGivesIt) {
   struct Case {
     const char* command;
     bool exited;
     int code;
   };
-  const Case cases[] = {{"exit 0", true, 0}, {"exit 3", true, 3}, {"kill -SEGV $$", false, SIGSEGV}, {"/nonexistent/x", true, 127}};
+  const Case cases[] = {{"exit 0", true, 0},
+                        {"exit 3", true, 3},
+                        {"kill -SEGV $$", false, SIGSEGV},
+                        {"/bin/sh -c 'kill -SEGV $$'", false, SIGSEGV},  // the program's crash, not the shell's 139
+                        {"/bin/sh -c 'kill -SEGV $$'; exit 5", true, 5},
+                        {"/nonexistent/x", true, 127}};
   for (const Case& c : cases) {
     const ChildRun run = RunShell(c.command, {}, std::chrono::seconds(10));
     EXPECT_EQ(WIFEXITED(run.status), c.exited) << c.command;

@@ -197,7 +197,14 @@ int ApplicationMain(int argc, char** argv, const DelegateFactory& factory, MacPr
 
   const World worldFile(options.world);
   Registration registration(worldFile, options);
-  Platform platform(options);
+  std::optional<Platform> made;
+  try {
+    made.emplace(options);
+  } catch (const std::exception& error) {
+    std::cerr << name << ": the simulated Mac cannot be joined: " << error.what() << std::endl;
+    return kExitNoSimulatedMac;
+  }
+  Platform& platform = *made;
   Transcript& transcript = platform.transcript();
   transcript.setLabel(Label(options));
   transcript.setEcho(transcriptFile.is_open() ? static_cast<std::ostream*>(&transcriptFile) : &std::cout);

@@ -38,7 +38,7 @@ std::optional<PlistValue> ReadPlist(const FileManager& files, const std::string&
 }
 
 // Everything the Platform is made from, found on the Mac's disk.
-PlatformOptions Context(int argc, char** argv, MacProgram, WorldState& world) {
+PlatformOptions Context(int argc, char** argv, WorldState& world, std::string& bundleVersion) {
   const char* rootText = std::getenv(kRootVariable);
   if (!rootText || !*rootText) throw NoMac{"not started inside a simulated Mac (MAC_SIM_ROOT is not set; start it with mac-sim run)"};
   std::error_code ec;
@@ -77,6 +77,7 @@ PlatformOptions Context(int argc, char** argv, MacProgram, WorldState& world) {
     const std::string folder = o.bundlePath.substr(o.bundlePath.rfind('/') + 1);
     o.applicationName = folder.substr(0, folder.size() - 4);
   }
+  bundleVersion = Text(info->objectForKey("CFBundleShortVersionString"));
   std::string region = Text(info->objectForKey("CFBundleDevelopmentRegion"));
   if (region.empty()) region = "English";
 
@@ -164,8 +165,9 @@ int ApplicationMain(int argc, char** argv, const DelegateFactory& factory, MacPr
   const std::string name = argc > 0 ? fs::path(argv[0]).filename().string() : "program";
   WorldState world;
   PlatformOptions options;
+  std::string version;
   try {
-    options = Context(argc, argv, program, world);
+    options = Context(argc, argv, world, version);
   } catch (const NoMac& failure) {
     std::cerr << name << ": " << failure.why << std::endl;
     return kExitNoSimulatedMac;
@@ -210,7 +212,8 @@ int ApplicationMain(int argc, char** argv, const DelegateFactory& factory, MacPr
   transcript.setEcho(transcriptFile.is_open() ? static_cast<std::ostream*>(&transcriptFile) : &std::cout);
   std::string arguments;
   for (const std::string& a : options.arguments) arguments += " " + a;
-  transcript.add("started " + options.bundlePath + arguments + " (pid " + std::to_string(options.pid) + ")");
+  transcript.add("started " + options.bundlePath + arguments + " (" + options.applicationName +
+                 (version.empty() ? "" : " " + version) + ", pid " + std::to_string(options.pid) + ")");
 
   // Whatever ends the program ends here: the world hears of it, the transcript is written out.
   auto finish = [&](int code) {

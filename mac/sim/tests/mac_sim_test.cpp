@@ -180,7 +180,7 @@ TEST_F(MacSim, LoginItemThroughRestartToTheRelaunchedCopy) {
   ASSERT_EQ(restart.code, 0) << restart.out << restart.err;
   const std::string& t = restart.out;
   Where(t, "== restarted; login items: 1");
-  Where(t, "[Probe] 0.000 started " + copy);
+  Where(t, "[Probe] 0.000 started " + copy + " (Probe 1.0.0, pid ");
   Where(t, "login item removed: " + copy);
   Where(t, "was a login item: yes");
   Where(t, "own bundle deleted: yes");

@@ -133,6 +133,8 @@ class Registration {
   Registration(const World& world, const PlatformOptions& o) : world_(world), pid_(o.pid) {
     std::string error;
     world_.update([&](WorldState& w) {
+      // A number this machine gave out again: whatever was listed under it has ended.
+      std::erase_if(w.processes, [&](const WorldProcess& p) { return p.host && p.pid == o.pid; });
       w.processes.push_back({o.pid, o.uid, o.applicationName, o.bundlePath, true});
       return true;
     }, error);

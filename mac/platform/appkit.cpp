@@ -440,6 +440,7 @@ void Application::finishTermination() {
   if (delegate_) delegate_->applicationWillTerminate();
   terminated_ = true;
   transcript_.add("application terminated");
+  if (processExit_) processExit_();
 }
 
 int Application::runModalForWindow(Window& window) {

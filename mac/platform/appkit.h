@@ -8,9 +8,11 @@
 // window is owned by whoever created it; the application only knows the windows that exist, for the
 // simulated user and the transcript. Views and windows are not copied or moved.
 //
-// The application never ends the process: `terminate` runs the delegate's questions and then marks
-// the application terminated, which ends every loop the program is blocked in (the modal loop
-// returns an abort), and the program returns from where it stands.
+// Inside a test the application never ends the process: `terminate` runs the delegate's questions
+// and then marks the application terminated, which ends every loop the program is blocked in (the
+// modal loop returns an abort), and the program returns from where it stands. A program started on
+// its own (ApplicationMain) ends the process there instead, as terminate: does on the Mac: code
+// after a terminate never runs.
 
 #include <cstdint>
 #include <functional>
@@ -378,6 +380,9 @@ class Application {
   // replyToApplicationShouldTerminate.
   void terminate();
   void replyToApplicationShouldTerminate(bool shouldTerminate);
+  // What ends the process once the application has terminated (after applicationWillTerminate);
+  // without it the application is only marked terminated.
+  void setProcessExit(std::function<void()> exit) { processExit_ = std::move(exit); }
   bool isLaunched() const { return launched_; }
   bool isTerminated() const { return terminated_; }
 
@@ -442,6 +447,7 @@ class Application {
   bool launched_ = false;
   bool terminated_ = false;
   bool terminationPending_ = false;
+  std::function<void()> processExit_;
 };
 
 }  // namespace mac

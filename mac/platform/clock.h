@@ -25,7 +25,9 @@ class Clock {
  public:
   // A real-time clock lets time pass by sleeping: for runs whose recorder lives in a state file
   // shared with other processes, where the recorder's own time is the wall clock.
-  explicit Clock(bool realTime = false) : realTime_(realTime) {}
+  // `startMs`: the moment the simulation begins at (a program started inside a simulated Mac
+  // goes on from the time that Mac has reached).
+  explicit Clock(bool realTime = false, uint64_t startMs = 0) : realTime_(realTime), now_(startMs) {}
   Clock(const Clock&) = delete;
   Clock& operator=(const Clock&) = delete;
 

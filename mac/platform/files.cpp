@@ -46,10 +46,45 @@ bool Within(std::string_view path, std::string_view folder) {
 
 // ---- FileManager ----
 
+
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 std::optional<fs::path> FileManager::hostPath(std::string_view path) const {
   const auto normalized = Normalized(path);
   if (!normalized) return std::nullopt;
-  return *normalized == "/" ? root_ : root_ / normalized->substr(1);
+  // The Mac's disk finds a name in any case and keeps the case it was created with: each part is
+  // the entry that is there under any case, or the part as written when there is none.
+  fs::path host = root_;
+  bool existing = true;
+  size_t pos = 1;
+  while (pos < normalized->size()) {
+    const size_t slash = normalized->find('/', pos);
+    const std::string part = normalized->substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    pos = slash == std::string::npos ? normalized->size() : slash + 1;
+    std::error_code ec;
+    fs::path next = host / part;
+    if (existing && !fs::exists(fs::symlink_status(next, ec))) {
+      existing = false;
+      for (fs::directory_iterator it(host, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (SameNameIgnoringCase(name, part)) {
+          next = host / name;
+          existing = true;
+          break;
+        }
+      }
+    }
+    host = std::move(next);
+  }
+  return host;
 }
 
 bool FileManager::fileExistsAtPath(std::string_view path, bool* isDirectory) const {

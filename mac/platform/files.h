@@ -4,8 +4,8 @@
 // directory trees and the wrapper starts programs inside them. A path that would climb out of the
 // root is refused like one that does not exist.
 //
-// The simulated disk is case-sensitive; where a Mac program must not care about case it compares
-// names itself, which works on either kind of disk.
+// The simulated disk is case-insensitive, as the Mac's default disk is: "/tmp/Glossaries.TXT" finds
+// "/tmp/glossaries.txt", and a name keeps the case it was created with. Only ASCII letters are folded.
 //
 // Volumes: the File Manager's view of what is mounted, by volume index and reference number, each
 // volume with its BSD device name (disk2s1) and mount point. The start-up disk is mounted at "/" and
@@ -35,13 +35,16 @@ class Transcript;
 class NotificationCenter;
 
 // NSFileManager, and the reading and writing of whole files (NSData).
+// Two names are one on the Mac's disk.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
 class FileManager {
  public:
   explicit FileManager(std::filesystem::path root) : root_(std::move(root)) {}
 
   const std::filesystem::path& root() const { return root_; }
-  // The folder of this machine that stands for `path`; nothing for a relative path or one that
-  // climbs out of the root.
+  // The folder of this machine that stands for `path`, with the case of the names that exist; nothing
+  // for a relative path or one that climbs out of the root.
   std::optional<std::filesystem::path> hostPath(std::string_view path) const;
 
   bool fileExistsAtPath(std::string_view path, bool* isDirectory = nullptr) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "mac/platform/files.h"
+#include "mac/platform/strings.h"
 
 namespace mac {
 
@@ -111,6 +112,69 @@ std::optional<PlistValue> Bundle::objectForInfoDictionaryKey(std::string_view ke
   const PlistValue* value = list->objectForKey(key);
   if (!value) return std::nullopt;
   return *value;
+}
+
+std::optional<std::string> Bundle::localizedString(std::string_view key, std::string_view table) const {
+  for (const std::string& localization : localizations_) {
+    const auto bytes =
+        files_.contentsAtPath(resourcePath() + "/" + localization + ".lproj/" + std::string(table) + ".strings");
+    if (!bytes) continue;
+    const auto strings = ParseStrings(*bytes);
+    if (!strings) continue;
+    const auto it = strings->find(key);
+    if (it != strings->end()) return it->second;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Bundle::localizedInfoString(std::string_view key) const {
+  if (auto text = localizedString(key, "InfoPlist")) return text;
+  const auto value = objectForInfoDictionaryKey(key);
+  if (!value || !value->string()) return std::nullopt;
+  return *value->string();
+}
+
+namespace {
+
+// The language codes and the old localization names of the systems the programs run on.
+constexpr std::pair<std::string_view, std::string_view> kLanguageNames[] = {
+    {"en", "English"}, {"ja", "Japanese"}, {"fr", "French"},   {"de", "German"},     {"es", "Spanish"},
+    {"it", "Italian"}, {"nl", "Dutch"},    {"ru", "Russian"},  {"ko", "Korean"},     {"zh-Hans", "zh_CN"},
+    {"zh-Hant", "zh_TW"}, {"pt", "Portuguese"}, {"sv", "Swedish"}, {"da", "Danish"}, {"fi", "Finnish"},
+};
+
+bool SameLanguage(std::string_view localization, std::string_view language) {
+  if (localization == language) return true;
+  for (const auto& [code, name] : kLanguageNames) {
+    if ((localization == code || localization == name) && (language == code || language == name)) return true;
+  }
+  // "en-US" and "en_GB" are English.
+  const size_t cut = language.find_first_of("-_");
+  return cut != std::string_view::npos && language.substr(0, 2) != "zh" && SameLanguage(localization, language.substr(0, cut));
+}
+
+}  // namespace
+
+std::vector<std::string> Bundle::PreferredLocalizationsFor(const std::vector<std::string>& available,
+                                                            const std::vector<std::string>& languages,
+                                                            std::string_view developmentRegion) {
+  std::vector<std::string> chosen;
+  auto add = [&](const std::string& localization) {
+    if (std::find(chosen.begin(), chosen.end(), localization) == chosen.end()) chosen.push_back(localization);
+  };
+  for (const std::string& language : languages) {
+    const auto it = std::find_if(available.begin(), available.end(),
+                                 [&](const std::string& a) { return SameLanguage(a, language); });
+    if (it != available.end()) {
+      add(*it);
+      break;
+    }
+  }
+  for (const std::string& a : available) {
+    if (SameLanguage(a, developmentRegion)) add(a);
+  }
+  if (chosen.empty() && !developmentRegion.empty()) add(std::string(developmentRegion));
+  return chosen;
 }
 
 }  // namespace mac

@@ -131,6 +131,19 @@ class Bundle {
   const std::vector<std::string>& preferredLocalizations() const { return localizations_; }
   // A value of Contents/Info.plist; nothing when the file or the key is missing or does not parse.
   std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const;
+  // NSLocalizedStringFromTable: the text of `key` in Resources/<localization>.lproj/<table>.strings
+  // of the first preferred localization that has it; nothing when none has.
+  std::optional<std::string> localizedString(std::string_view key, std::string_view table = "Localizable") const;
+  // localizedInfoDictionary: the value in InfoPlist.strings, else the text of Info.plist.
+  std::optional<std::string> localizedInfoString(std::string_view key) const;
+
+  // The localizations the system chooses for a bundle that has the .lproj folders `available`
+  // ("ja", "English", ...) for a user who prefers `languages` ("ja", "en", ...): the first language
+  // the bundle has, then the bundle's development region. Language codes and the old names
+  // ("Japanese") stand for each other.
+  static std::vector<std::string> PreferredLocalizationsFor(const std::vector<std::string>& available,
+                                                             const std::vector<std::string>& languages,
+                                                             std::string_view developmentRegion);
 
  private:
   const FileManager& files_;

@@ -1,7 +1,10 @@
 #include "mac/platform/platform.h"
 
+#include "mac/platform/shell.h"
+
 #include <atomic>
 #include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 #include <system_error>
 
@@ -62,7 +65,7 @@ Platform::Root::~Root() {
 Platform::Platform(PlatformOptions options)
     : options_(std::move(options)),
       root_(options_.root),
-      clock_(options_.realTime),
+      clock_(options_.realTime, options_.startMs),
       transcript_(clock_),
       runLoop_(clock_),
       files_(root_.path()),
@@ -91,6 +94,159 @@ Platform::Platform(PlatformOptions options)
   }
   defaults_.setObject(std::string(UserDefaults::kAppleLanguages), options_.languages);
   runLoop_.setIdleHandler(&simulation_);
+  if (!options_.world.empty()) joinWorld();
+}
+
+void Platform::worldUpdate(const std::function<bool(WorldState&)>& change) {
+  std::string error;
+  if (!world_->update(change, error)) std::cerr << "mac-sim: " << error << std::endl;
+}
+
+void Platform::joinWorld() {
+  world_.emplace(options_.world);
+  std::string error;
+  const auto state = world_->read(error);
+  if (!state) throw std::runtime_error(error);
+  for (uint32_t user = 1; user < state->users; ++user) processes_.logInUser(options_.uid + user);
+
+  Processes::Outside outside;
+  outside.list = [this] {
+    std::vector<Processes::Process> list;
+    std::string why;
+    const auto now = world_->read(why);
+    if (!now) {
+      std::cerr << "mac-sim: " << why << std::endl;
+      return list;
+    }
+    for (const WorldProcess& w : now->processes) {
+      Processes::Process p;
+      p.pid = w.pid;
+      p.uid = w.uid;
+      p.command = w.name;
+      p.name = w.name;
+      p.bundlePath = w.bundlePath;
+      p.application = true;
+      list.push_back(std::move(p));
+    }
+    return list;
+  };
+  outside.start = [this](const Processes::Process& p) {
+    pid_t pid = 0;
+    worldUpdate([&](WorldState& w) {
+      pid = w.nextPid++;
+      w.processes.push_back({pid, p.uid, p.name, p.bundlePath, false});
+      return true;
+    });
+    return pid;
+  };
+  outside.stop = [this](pid_t pid) {
+    worldUpdate([pid](WorldState& w) { return std::erase_if(w.processes, [pid](const WorldProcess& p) { return p.pid == pid; }) > 0; });
+  };
+  processes_.setOutside(std::move(outside));
+
+  authorization_.setOutside(
+      [this]() -> std::optional<OSStatus> {
+        std::optional<OSStatus> answer;
+        worldUpdate([&](WorldState& w) {
+          if (w.passwords.empty()) return false;
+          const PasswordAnswer a = w.passwords.front();
+          w.passwords.erase(w.passwords.begin());
+          answer = a == PasswordAnswer::Grant    ? errAuthorizationSuccess
+                   : a == PasswordAnswer::Refuse ? errAuthorizationDenied
+                                                 : errAuthorizationCanceled;
+          return true;
+        });
+        return answer;
+      },
+      [this](std::string_view tool, const std::vector<std::string>& arguments) { return runTool(tool, arguments); });
+
+  appleEvents_.setRestartObserver([this] {
+    worldUpdate([](WorldState& w) {
+      w.restartRequested = true;
+      return true;
+    });
+  });
+
+  LoginItems::Store store;
+  store.read = [this] {
+    std::vector<LoginItems::Item> items;
+    std::string why;
+    if (const auto now = world_->read(why)) {
+      for (const WorldLoginItem& item : now->loginItems) items.push_back({item.path, item.hidden});
+    }
+    return items;
+  };
+  store.update = [this](const std::function<bool(std::vector<LoginItems::Item>&)>& change) {
+    bool answer = false;
+    worldUpdate([&](WorldState& w) {
+      std::vector<LoginItems::Item> items;
+      for (const WorldLoginItem& item : w.loginItems) items.push_back({item.path, item.hidden});
+      answer = change(items);
+      w.loginItems.clear();
+      for (const LoginItems::Item& item : items) w.loginItems.push_back({item.path, item.hidden});
+      return answer;
+    });
+    return answer;
+  };
+  loginItems_.setStore(std::move(store));
+
+  processes_.setShell([this](std::string_view command) { return runShell(command); });
+}
+
+std::chrono::milliseconds Platform::childLimit() {
+  std::string error;
+  const auto state = world_->read(error);
+  return std::chrono::seconds(state ? state->childLimitSeconds : WorldState{}.childLimitSeconds);
+}
+
+void Platform::publishClock() {
+  const uint64_t now = clock_.nowMs();
+  worldUpdate([now](WorldState& w) {
+    if (w.clockMs >= now) return false;
+    w.clockMs = now;
+    return true;
+  });
+}
+
+void Platform::catchUpClock() {
+  std::string error;
+  if (const auto state = world_->read(error); state && state->clockMs > clock_.nowMs()) clock_.advanceTo(state->clockMs);
+}
+
+namespace {
+std::string RootVariable(const std::filesystem::path& root) {
+  std::error_code ec;
+  return std::string(kRootVariable) + "=" + std::filesystem::absolute(root, ec).string();
+}
+}  // namespace
+
+int Platform::runShell(std::string_view command) {
+  const auto limit = childLimit();
+  publishClock();
+  const ChildRun run = RunShell(MapCommandToHost(command, files_), {RootVariable(root_.path())}, limit);
+  catchUpClock();
+  std::string how = "shell ended: " + DescribeStatus(run.status);
+  if (run.timedOut) {
+    how += " (stopped: it had not ended after " + std::to_string(limit.count() / 1000) + " s)";
+    std::cerr << "mac-sim: the command " << command << " had not ended after " << limit.count() / 1000
+              << " s and was stopped" << std::endl;
+  }
+  transcript_.add(how);
+  return run.status;
+}
+
+OSStatus Platform::runTool(std::string_view toolPath, const std::vector<std::string>& arguments) {
+  const auto host = files_.hostPath(toolPath);
+  if (!host) return errAuthorizationToolExecuteFailure;
+  std::vector<std::string> argv{host->string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const auto limit = childLimit();
+  publishClock();
+  const ChildRun run = RunChild(host->string(), argv, {RootVariable(root_.path())}, limit);
+  catchUpClock();
+  if (!run.started) return errAuthorizationToolExecuteFailure;
+  transcript_.add("privileged tool ended: " + DescribeStatus(run.status) + (run.timedOut ? " (stopped: it did not end)" : ""));
+  return errAuthorizationSuccess;
 }
 
 Platform::~Platform() {

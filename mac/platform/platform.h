@@ -12,7 +12,10 @@
 // The Mac's file system is a folder of this machine: a fresh temporary one (removed with the
 // Platform) unless the options name one, which is then kept. It holds the usual system folders.
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@
 #include "mac/platform/transcript.h"
 #include "mac/platform/usb.h"
 #include "mac/platform/workspace.h"
+#include "mac/platform/world.h"
 
 namespace sim {
 struct Recorder;
@@ -47,6 +51,11 @@ struct PlatformOptions {
   uid_t uid = 501;
   pid_t pid = 4242;
   bool realTime = false;                      // time passes for real (see Clock)
+  uint64_t startMs = 0;                       // the simulated time the run begins at
+  // The world file of a simulated Mac on disk (world.h): then the other programs, login items,
+  // password answers and restart requests are the world's, the shell runs real programs inside the
+  // same Mac, and the privileged tool is run as the program it is. Empty: this process is alone.
+  std::filesystem::path world;
 };
 
 class Platform {
@@ -77,6 +86,8 @@ class Platform {
 
   // The simulation's side.
   Simulation& simulation() { return simulation_; }
+  // The world of a simulated Mac on disk, when the options name one.
+  const World* world() const { return world_ ? &*world_ : nullptr; }
   UsbBus& usb() { return usb_; }
   // The recorder on the USB bus with the class names of this system's USB stack.
   void connectRecorder(sim::Recorder& recorder);
@@ -128,6 +139,17 @@ class Platform {
   AppleEvents appleEvents_;
   LoginItems loginItems_;
   Simulation simulation_;
+  std::optional<World> world_;
+
+  void joinWorld();
+  // The world's time follows this process's while it starts a child, and this process's the
+  // world's when the child has ended.
+  void publishClock();
+  void catchUpClock();
+  int runShell(std::string_view command);
+  OSStatus runTool(std::string_view toolPath, const std::vector<std::string>& arguments);
+  std::chrono::milliseconds childLimit();
+  void worldUpdate(const std::function<bool(WorldState&)>& change);
 };
 
 }  // namespace mac

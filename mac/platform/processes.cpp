@@ -20,7 +20,55 @@ Processes::Processes(Transcript& transcript, Process self) : transcript_(transcr
   table_.push_back(self_);
 }
 
+void Processes::setOutside(Outside outside) {
+  outside_ = std::move(outside);
+  // What runs already did not start now: nobody is told.
+  auto observer = std::move(observer_);
+  observer_ = nullptr;
+  sync();
+  observer_ = std::move(observer);
+}
+
+void Processes::sync() const {
+  if (!outside_.list) return;
+  std::vector<Process> now = outside_.list();
+  std::erase_if(now, [this](const Process& p) { return p.pid == self_.pid; });
+  // Gone first, then the newcomers in the order the world lists them.
+  for (size_t i = 0; i < outsidePids_.size();) {
+    const pid_t pid = outsidePids_[i];
+    if (std::any_of(now.begin(), now.end(), [pid](const Process& p) { return p.pid == pid; })) {
+      ++i;
+      continue;
+    }
+    outsidePids_.erase(outsidePids_.begin() + static_cast<std::ptrdiff_t>(i));
+    const auto it = std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.pid == pid; });
+    if (it == table_.end()) continue;
+    const Process gone = *it;
+    table_.erase(it);
+    if (observer_) observer_(gone, false);
+  }
+  for (Process& p : now) {
+    if (std::find(outsidePids_.begin(), outsidePids_.end(), p.pid) != outsidePids_.end()) continue;
+    p.command = p.command.substr(0, kKinfoProcCommSize - 1);
+    if (!p.name.empty()) p.psn = {0, nextPsn_++};
+    outsidePids_.push_back(p.pid);
+    table_.push_back(p);
+    if (observer_) observer_(table_.back(), true);
+  }
+}
+
 pid_t Processes::start(std::string command, std::string name, uid_t uid, std::string bundlePath, bool application) {
+  if (outside_.start && application) {
+    Process p;
+    p.uid = uid;
+    p.command = std::move(command);
+    p.name = std::move(name);
+    p.bundlePath = std::move(bundlePath);
+    p.application = true;
+    const pid_t pid = outside_.start(p);
+    sync();
+    return pid;
+  }
   Process p;
   p.pid = nextPid_++;
   p.uid = uid;
@@ -37,6 +85,11 @@ pid_t Processes::start(std::string command, std::string name, uid_t uid, std::st
 void Processes::stop(pid_t pid) {
   const auto it = std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.pid == pid; });
   if (it == table_.end() || pid == self_.pid) return;
+  if (outside_.stop && std::find(outsidePids_.begin(), outsidePids_.end(), pid) != outsidePids_.end()) {
+    outside_.stop(pid);
+    sync();
+    return;
+  }
   const Process gone = *it;
   table_.erase(it);
   if (observer_) observer_(gone, false);
@@ -49,6 +102,7 @@ int Processes::sysctl(std::span<const int> name, void* oldp, size_t* oldlenp) {
     errno = EINVAL;
     return -1;
   }
+  sync();
   const size_t needed = table_.size() * kKinfoProcSize;
   if (!oldp) {
     *oldlenp = needed;
@@ -74,6 +128,7 @@ int Processes::sysctl(std::span<const int> name, void* oldp, size_t* oldlenp) {
 }
 
 const Processes::Process* Processes::byPsn(const ProcessSerialNumber& psn) const {
+  sync();
   for (const Process& p : table_) {
     if (!p.name.empty() && p.psn == psn) return &p;
   }
@@ -82,6 +137,7 @@ const Processes::Process* Processes::byPsn(const ProcessSerialNumber& psn) const
 
 OSErr Processes::GetNextProcess(ProcessSerialNumber* psn) const {
   if (!psn) return paramErr;
+  sync();
   bool take = psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess;
   for (const Process& p : table_) {
     if (p.name.empty()) continue;
@@ -178,6 +234,8 @@ OSStatus Authorization::AuthorizationCopyRights(AuthorizationRef authorization, 
     if (!answers_.empty()) {
       answer = answers_.front();
       answers_.erase(answers_.begin());
+    } else if (nextAnswer_) {
+      answer = nextAnswer_().value_or(errAuthorizationSuccess);
     }
     transcript_.add("password asked for " + right.name + ": " +
                     (answer == errAuthorizationSuccess ? "given" : answer == errAuthorizationCanceled ? "cancelled" : "refused"));
@@ -197,6 +255,7 @@ OSStatus Authorization::AuthorizationExecuteWithPrivileges(AuthorizationRef auth
   if (!files_.fileExistsAtPath(toolPath)) return errAuthorizationToolExecuteFailure;
   executions_.push_back({std::string(toolPath), arguments});
   transcript_.add("privileged tool " + std::string(toolPath) + " started");
+  if (runTool_) return runTool_(toolPath, arguments);
   if (effect_) {
     clock_.scheduleAfter(effectDelay_, [effect = effect_, arguments] { effect(arguments); });
   }
@@ -232,6 +291,7 @@ OSStatus AppleEvents::AESendMessage(const AppleEvent& event, AppleEvent*, int32_
   const bool restart = event.eventClass == kCoreEventClass && event.eventID == kAERestart &&
                        event.target.psn == ProcessSerialNumber{0, kSystemProcess};
   transcript_.add(restart ? "restart requested" : "Apple event sent");
+  if (restart && restartObserver_) restartObserver_();
   return noErr;
 }
 
@@ -250,21 +310,31 @@ std::unique_ptr<LoginItemPlugin> LoginItems::loadPlugin(std::string_view bundleP
   return std::make_unique<LoginItemPlugin>(*this);
 }
 
+std::vector<LoginItems::Item> LoginItems::items() const { return store_.read ? store_.read() : items_; }
+
+bool LoginItems::change(const std::function<bool(std::vector<Item>&)>& change) {
+  return store_.update ? store_.update(change) : change(items_);
+}
+
 bool LoginItemPlugin::LXAddLoginItem(std::string_view path, bool hidden) {
-  auto& items = items_.items_;
-  if (std::any_of(items.begin(), items.end(), [&](const LoginItems::Item& i) { return i.path == path; })) return false;
-  items.push_back({std::string(path), hidden});
-  items_.transcript_.add("login item added: " + std::string(path));
-  return true;
+  const bool added = items_.change([&](std::vector<LoginItems::Item>& items) {
+    if (std::any_of(items.begin(), items.end(), [&](const LoginItems::Item& i) { return i.path == path; })) return false;
+    items.push_back({std::string(path), hidden});
+    return true;
+  });
+  if (added) items_.transcript_.add("login item added: " + std::string(path));
+  return added;
 }
 
 bool LoginItemPlugin::LXRemoveLoginItem(std::string_view path) {
-  auto& items = items_.items_;
-  const auto it = std::find_if(items.begin(), items.end(), [&](const LoginItems::Item& i) { return i.path == path; });
-  if (it == items.end()) return false;
-  items.erase(it);
-  items_.transcript_.add("login item removed: " + std::string(path));
-  return true;
+  const bool removed = items_.change([&](std::vector<LoginItems::Item>& items) {
+    const auto it = std::find_if(items.begin(), items.end(), [&](const LoginItems::Item& i) { return i.path == path; });
+    if (it == items.end()) return false;
+    items.erase(it);
+    return true;
+  });
+  if (removed) items_.transcript_.add("login item removed: " + std::string(path));
+  return removed;
 }
 
 }  // namespace mac

@@ -64,6 +64,16 @@ class Processes {
 
   Processes(Transcript& transcript, Process self);
 
+  // The processes of other programs that live outside this process (in the world file of the
+  // simulated Mac): listed again whenever the table is looked at, so programs that start and end
+  // meanwhile come and go; started and stopped there by the simulation.
+  struct Outside {
+    std::function<std::vector<Process>()> list;
+    std::function<pid_t(const Process&)> start;
+    std::function<void(pid_t)> stop;
+  };
+  void setOutside(Outside outside);
+
   // sysctl: 0, or -1 with errno set (EINVAL for another name, ENOMEM when the buffer is too small).
   // Without a buffer it answers the size the table needs now.
   int sysctl(std::span<const int> name, void* oldp, size_t* oldlenp);
@@ -90,7 +100,10 @@ class Processes {
   // What system() does: by default nothing runs and the shell answers 127 (command not found).
   void setShell(std::function<int(std::string_view command)> shell) { shell_ = std::move(shell); }
   const std::vector<std::string>& shellCommands() const { return shellCommands_; }
-  const std::vector<Process>& table() const { return table_; }
+  const std::vector<Process>& table() const {
+    sync();
+    return table_;
+  }
   const Process& self() const { return self_; }
   std::optional<ProcessSerialNumber> frontProcess() const { return front_; }
   // Tells who follows the table's changes (the workspace).
@@ -98,12 +111,16 @@ class Processes {
 
  private:
   const Process* byPsn(const ProcessSerialNumber& psn) const;
+  // Brings the processes from outside up to date (the table is what the system would answer now).
+  void sync() const;
 
   Transcript& transcript_;
   Process self_;
-  std::vector<Process> table_;
+  mutable std::vector<Process> table_;
+  Outside outside_;
+  mutable std::vector<pid_t> outsidePids_;
   pid_t nextPid_ = 300;
-  uint32_t nextPsn_ = 0x1000;
+  mutable uint32_t nextPsn_ = 0x1000;
   size_t growBy_ = 0;
   std::optional<ProcessSerialNumber> front_;
   std::function<int(std::string_view)> shell_;
@@ -152,6 +169,14 @@ class Authorization {
   // What the privileged tool does, `delay` after it was started (it runs on its own, as the
   // program goes on).
   void setToolEffect(std::function<void(const std::vector<std::string>& arguments)> effect, Milliseconds delay);
+  // Where the Mac is a world on disk: the user's answers queued there (used once the simulation's
+  // own are spent), and the tool run as the real program it is, to its end, before the call returns
+  // (its status: success once it ran, whatever it did).
+  void setOutside(std::function<std::optional<OSStatus>()> nextAnswer,
+                  std::function<OSStatus(std::string_view toolPath, const std::vector<std::string>& arguments)> runTool) {
+    nextAnswer_ = std::move(nextAnswer);
+    runTool_ = std::move(runTool);
+  }
   struct Execution {
     std::string tool;
     std::vector<std::string> arguments;
@@ -169,6 +194,8 @@ class Authorization {
   Transcript& transcript_;
   std::map<AuthorizationRef, std::unique_ptr<Ref>> refs_;
   std::vector<OSStatus> answers_;
+  std::function<std::optional<OSStatus>()> nextAnswer_;
+  std::function<OSStatus(std::string_view, const std::vector<std::string>&)> runTool_;
   size_t questions_ = 0;
   std::function<void(const std::vector<std::string>&)> effect_;
   Milliseconds effectDelay_{0};
@@ -237,10 +264,13 @@ class AppleEvents {
   };
   const std::vector<Sent>& sent() const { return sent_; }
   bool restartRequested() const;
+  // Told of every restart request (the world on disk keeps it for `mac-sim restart`).
+  void setRestartObserver(std::function<void()> observer) { restartObserver_ = std::move(observer); }
 
  private:
   Transcript& transcript_;
   std::vector<Sent> sent_;
+  std::function<void()> restartObserver_;
 };
 
 // ---- Login items ----
@@ -273,14 +303,25 @@ class LoginItems {
   std::unique_ptr<LoginItemPlugin> loadPlugin(std::string_view bundlePath);
 
   // ---- The simulation's side ----
-  const std::vector<Item>& items() const { return items_; }
+  std::vector<Item> items() const;
   void setPluginsLoad(bool load) { pluginsLoad_ = load; }
+  // Where the Mac is a world on disk, the user's login items are kept there: every process of that
+  // Mac sees them, and they outlive the process that added them.
+  struct Store {
+    std::function<std::vector<Item>()> read;
+    // Changes the items under the store's lock; answers what `change` answered.
+    std::function<bool(const std::function<bool(std::vector<Item>&)>& change)> update;
+  };
+  void setStore(Store store) { store_ = std::move(store); }
 
  private:
   friend class LoginItemPlugin;
+  bool change(const std::function<bool(std::vector<Item>&)>& change);
+
   const FileManager& files_;
   Transcript& transcript_;
   std::vector<Item> items_;
+  Store store_;
   bool pluginsLoad_ = true;
 };
 

@@ -1,5 +1,6 @@
 #include "mac/platform/script.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -170,6 +171,42 @@ std::vector<ScriptMove> ParseScript(std::string_view script) {
     pos = end + 1;
   }
   return moves;
+}
+
+std::string ScriptForProgram(std::string_view script, bool top, std::string_view applicationName,
+                             const std::vector<std::string>& arguments) {
+  // Which section each line belongs to: -1 the top program's, else the index of its "for" line.
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0;;) {
+    const size_t end = script.find('\n', pos);
+    lines.push_back(script.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+  }
+  int mine = top ? -1 : -2;
+  int section = -1;
+  std::vector<int> sectionOf(lines.size(), -1);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::vector<Word> words;
+    std::string error;
+    if (Split(lines[i], words, error) && words.size() == 2 && words[0].text == "for" && !words[0].quoted && words[1].quoted) {
+      section = static_cast<int>(i);
+      sectionOf[i] = -3;  // the "for" line itself belongs to no program
+      const std::string& match = words[1].text;
+      if (mine == -2 && !top &&
+          (match == applicationName || std::find(arguments.begin(), arguments.end(), match) != arguments.end())) {
+        mine = section;
+      }
+      continue;
+    }
+    sectionOf[i] = section;
+  }
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (sectionOf[i] == mine) out.append(lines[i]);
+    if (i + 1 < lines.size()) out.push_back('\n');
+  }
+  return out;
 }
 
 void QueueScript(Simulation& simulation, std::string_view script) {

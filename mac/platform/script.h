@@ -22,6 +22,14 @@
 //
 // The whole script is read before anything runs: a line that cannot be read is reported with its
 // number and nothing is queued.
+//
+// One script can drive every program of a run, the programs a program starts through the shell
+// included: the moves before the first "for" line are those of the program the run starts; a line
+//
+//   for "<program or argument>"        for "-nc1", for "Firmware Update"
+//
+// starts the moves of each program started inside it whose application name, or one of whose
+// arguments, is that text (the first such section that fits).
 
 #include <functional>
 #include <string>
@@ -38,6 +46,11 @@ struct ScriptMove {
 };
 // The moves of a script, not queued yet; SimulationError ("line N: ...") for a line it cannot read.
 std::vector<ScriptMove> ParseScript(std::string_view script);
+
+// The part of `script` for one program of a run (`top`: the program the run started), with the
+// other parts' lines left blank so that line numbers stay those of the whole script.
+std::string ScriptForProgram(std::string_view script, bool top, std::string_view applicationName,
+                             const std::vector<std::string>& arguments);
 
 // Queues the moves of the script, or none of them (see ParseScript).
 void QueueScript(Simulation& simulation, std::string_view script);

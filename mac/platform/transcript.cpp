@@ -5,7 +5,8 @@
 namespace mac {
 
 void Transcript::push(std::string line) {
-  if (echo_) *echo_ << line << '\n';
+  line.insert(0, label_);
+  if (echo_) *echo_ << line << std::endl;
   lines_.push_back(std::move(line));
 }
 

@@ -27,7 +27,11 @@ class Transcript {
   // Lines added from `mark` on (a mark is a former lines().size()).
   std::string textSince(size_t mark) const;
 
+  // Every line is also written to `out` as it comes (and flushed: other processes of the same
+  // simulated Mac add their lines to the same file in between).
   void setEcho(std::ostream* out) { echo_ = out; }
+  // Lines written from now on start with "[label] ": which program of a run wrote them.
+  void setLabel(std::string label) { label_ = label.empty() ? std::string() : "[" + label + "] "; }
 
  private:
   void push(std::string line);
@@ -35,6 +39,7 @@ class Transcript {
   const Clock& clock_;
   std::vector<std::string> lines_;
   std::ostream* echo_ = nullptr;
+  std::string label_;
 };
 
 }  // namespace mac

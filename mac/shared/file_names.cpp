@@ -62,3 +62,19 @@ std::optional<std::string> stringWithInsensitiveResourcePathName(std::optional<s
   }
   return std::nullopt;
 }
+
+std::string EscapePathForShell(std::string_view path) {
+  std::string out;
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || u >= 0x80 ||
+                       c == '/' || c == '.' || c == '_' || c == '-' || c == ',' || c == ':' || c == '@' || c == '+';
+    if (c == '\n') {
+      out += "'\n'";
+      continue;
+    }
+    if (!plain) out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}

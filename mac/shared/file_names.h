@@ -22,3 +22,8 @@ std::optional<std::string> renameIfExistAtPath(std::string_view path,
 std::optional<std::string> stringWithInsensitiveResourcePathName(std::optional<std::string_view> name,
                                                                  std::string_view resourcesPath,
                                                                  const std::vector<std::string>& entries);
+
+// A path as one word of a shell command: a backslash before every character the shell would read
+// as something else (blanks, quotes, $ ` \ & ; | < > ( ) * ? [ ] # ~ = % ! { } ^ and so on), a line
+// feed quoted. A path with blanks only gets exactly a backslash before each blank.
+std::string EscapePathForShell(std::string_view path);

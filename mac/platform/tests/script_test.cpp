@@ -142,3 +142,44 @@ TEST(PlatformScript, LinesThatCannotBeReadAreReportedBeforeAnythingRuns) {
 
 }  // namespace
 }  // namespace mac
+
+namespace mac {
+namespace {
+
+TEST(ScriptSections, EachProgramOfARunGetsItsPartWithTheLinesWhereTheyWere) {
+  const std::string script =
+      "click \"Next\"\n"
+      "for \"-nc1\"\n"
+      "click \"Start\"\n"
+      "for \"Firmware Update\"\n"
+      "alert 1\n"
+      "for \"-nc2\"  # the second stage\n"
+      "quit\n";
+  struct Case {
+    bool top;
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* part;
+  };
+  const Case cases[] = {
+      {true, "TWINFLASH", {}, "click \"Next\"\n\n\n\n\n\n\n"},
+      {true, "Firmware Update", {"-nc1"}, "click \"Next\"\n\n\n\n\n\n\n"},
+      {false, "Firmware Update", {"-nc1"}, "\n\nclick \"Start\"\n\n\n\n\n"},
+      {false, "Firmware Update", {"-nc2"}, "\n\n\n\nalert 1\n\n\n"},
+      {false, "Reflash", {"-x", "-nc2"}, "\n\n\n\n\n\nquit\n"},
+      {false, "Other", {"-nc3"}, "\n\n\n\n\n\n\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ScriptForProgram(script, c.top, c.name, c.arguments), c.part) << c.name;
+  }
+  // The parts keep their line numbers in messages.
+  try {
+    ParseScript(ScriptForProgram("for \"-nc1\"\nclick \"A\"\nfrobnicate\n", false, "x", {"-nc1"}));
+    FAIL() << "a line that is no move";
+  } catch (const SimulationError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("line 3:", 0), 0u) << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace mac

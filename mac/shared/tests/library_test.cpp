@@ -82,7 +82,7 @@ TEST(MacLibrary, EachProgramDecodesItsIniFilesItsOwnWay) {
     ASSERT_NE(ini, nullptr);
     EXPECT_EQ(ini->getIniFileValue("GROSSARY_PATH", "INFO"), c.value);
     // A folder, a missing file and a path that climbs out of the disk read as missing.
-    for (std::string missing : {bound.resources(), bound.resources() + "/twinflash.ini", std::string("/../etc/passwd")}) {
+    for (std::string missing : {bound.resources(), bound.resources() + "/twinflash.in", std::string("/../etc/passwd")}) {
       EXPECT_TRUE(FwUpIniFile::iniFileObject(missing)->sections().empty()) << missing;
     }
   }

@@ -85,3 +85,23 @@ TEST(RunningPrograms, ByApplicationName) {
 }
 
 }  // namespace
+
+TEST(ShellEscape, BlanksAsTheWrapperWritesThemAndEveryOtherMetacharacterToo) {
+  EXPECT_EQ(EscapePathForShell("/Applications/My Tools/Twinflash.app"), "/Applications/My\\ Tools/Twinflash.app");
+  EXPECT_EQ(EscapePathForShell("/a-b_c,d:e@f+g.app"), "/a-b_c,d:e@f+g.app");
+  // Whatever the path holds, the shell reads it back as it was.
+  const std::string paths[] = {
+      "/Applications/My Tools (x86) & $HOME 'q' \"d\" `id` ;|<>*?[]#~=%!{}^\\\t.app",
+      "/Applications/\xE6\x97\xA5\xE6\x9C\xAC/Twinflash.app",
+      "/line\nfeed",
+  };
+  for (const std::string& path : paths) {
+    FILE* shell = popen(("printf '%s' " + EscapePathForShell(path)).c_str(), "r");
+    ASSERT_NE(shell, nullptr);
+    std::string back;
+    char buffer[256];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, shell)) > 0;) back.append(buffer, n);
+    pclose(shell);
+    EXPECT_EQ(back, path);
+  }
+}

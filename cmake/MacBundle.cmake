@@ -1,0 +1,125 @@
+# How the Mac bundles are assembled as real folders of the build tree: an application bundle
+# (<Name>.app/Contents/Info.plist, Contents/MacOS/<executable>, Contents/Resources with files,
+# programs and per-language strings), the recorder's driver bundle (only its Info.plist: the driver
+# itself is not built here) and the login-item plug-in bundle. Each function adds its steps to the
+# target that owns the bundle, so building that target leaves the bundle complete.
+
+# Info.plist of a bundle, written when the build is generated.
+function(zt_mac_info_plist output)
+  cmake_parse_arguments(P "" "" "ENTRIES" ${ARGN})
+  set(body "")
+  foreach(entry IN LISTS P_ENTRIES)
+    string(REGEX REPLACE "=.*$" "" key "${entry}")
+    string(REGEX REPLACE "^[^=]*=" "" value "${entry}")
+    string(REPLACE "&" "&amp;" value "${value}")
+    string(REPLACE "<" "&lt;" value "${value}")
+    string(APPEND body "\t<key>${key}</key>\n\t<string>${value}</string>\n")
+  endforeach()
+  file(GENERATE OUTPUT ${output} CONTENT
+"<?xml version=\"1.0\" encoding=\"UTF-8\"?>
+<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">
+<plist version=\"1.0\">
+<dict>
+${body}</dict>
+</plist>
+")
+endfunction()
+
+# zt_mac_app(<target> BUNDLE <folder>/<Name>.app EXECUTABLE <name> NAME <CFBundleName>
+#            VERSION <CFBundleShortVersionString> [IDENTIFIER <id>] [REGION <development region>]
+#            SOURCES ... LIBS ...              the executable, built into Contents/MacOS
+#            [RESOURCES <file>=<path in Resources> ...]
+#            [STRINGS <localization>/<table>=<strings file> ...]   Resources/<localization>.lproj/<table>.strings
+#            [PROGRAMS <target>=<path in Resources> ...]           programs of the build, such as CopyKextTool
+#            [DEPENDS <target> ...])                               what goes into the bundle by other means
+function(zt_mac_app target)
+  cmake_parse_arguments(A "" "BUNDLE;EXECUTABLE;NAME;VERSION;IDENTIFIER;REGION"
+                        "SOURCES;LIBS;RESOURCES;STRINGS;PROGRAMS;DEPENDS" ${ARGN})
+  if(NOT A_IDENTIFIER)
+    set(A_IDENTIFIER com.kestrel.${A_EXECUTABLE})
+  endif()
+  if(NOT A_REGION)
+    set(A_REGION English)
+  endif()
+  add_executable(${target} ${A_SOURCES})
+  target_link_libraries(${target} PRIVATE ${A_LIBS})
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${A_BUNDLE}/Contents/MacOS
+    OUTPUT_NAME ${A_EXECUTABLE})
+  zt_mac_info_plist(${A_BUNDLE}/Contents/Info.plist ENTRIES
+    CFBundleDevelopmentRegion=${A_REGION}
+    CFBundleExecutable=${A_EXECUTABLE}
+    CFBundleIdentifier=${A_IDENTIFIER}
+    CFBundleName=${A_NAME}
+    CFBundlePackageType=APPL
+    CFBundleShortVersionString=${A_VERSION}
+    CFBundleVersion=${A_VERSION})
+
+  set(outputs)
+  set(resources ${A_BUNDLE}/Contents/Resources)
+  foreach(entry IN LISTS A_RESOURCES)
+    string(REGEX REPLACE "=.*$" "" source "${entry}")
+    string(REGEX REPLACE "^[^=]*=" "" path "${entry}")
+    add_custom_command(OUTPUT ${resources}/${path}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${resources}/${path}
+      DEPENDS ${source})
+    list(APPEND outputs ${resources}/${path})
+  endforeach()
+  foreach(entry IN LISTS A_STRINGS)
+    string(REGEX REPLACE "=.*$" "" name "${entry}")
+    string(REGEX REPLACE "^[^=]*=" "" source "${entry}")
+    string(REGEX REPLACE "/.*$" "" localization "${name}")
+    string(REGEX REPLACE "^[^/]*/" "" table "${name}")
+    set(output ${resources}/${localization}.lproj/${table}.strings)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${output}
+      DEPENDS ${source})
+    list(APPEND outputs ${output})
+  endforeach()
+  set(programs)
+  foreach(entry IN LISTS A_PROGRAMS)
+    string(REGEX REPLACE "=.*$" "" program "${entry}")
+    string(REGEX REPLACE "^[^=]*=" "" path "${entry}")
+    add_custom_command(OUTPUT ${resources}/${path}
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}> ${resources}/${path}
+      DEPENDS ${program})
+    list(APPEND outputs ${resources}/${path})
+    list(APPEND programs ${program})
+  endforeach()
+  file(MAKE_DIRECTORY ${resources})
+  if(outputs)
+    add_custom_target(${target}_resources DEPENDS ${outputs})
+    add_dependencies(${target} ${target}_resources)
+  endif()
+  if(A_DEPENDS)
+    add_dependencies(${target} ${A_DEPENDS})
+  endif()
+endfunction()
+
+# zt_mac_kext(<folder>/KestrelDSSDriver.kext VERSION <version>): the driver bundle's Info.plist.
+function(zt_mac_kext bundle)
+  cmake_parse_arguments(K "" "VERSION" "" ${ARGN})
+  zt_mac_info_plist(${bundle}/Contents/Info.plist ENTRIES
+    CFBundleIdentifier=com.kestrel.driver.DSSBlockCommands
+    CFBundleName=KestrelDSSDriver
+    CFBundlePackageType=KEXT
+    CFBundleShortVersionString=${K_VERSION}
+    CFBundleVersion=${K_VERSION})
+endfunction()
+
+# zt_mac_kext_folders(<Resources folder> VERSION <version>): the driver for both kinds of system,
+# in KextV2 and KextV3.
+function(zt_mac_kext_folders resources)
+  cmake_parse_arguments(K "" "VERSION" "" ${ARGN})
+  zt_mac_kext(${resources}/KextV2/KestrelDSSDriver.kext VERSION ${K_VERSION})
+  zt_mac_kext(${resources}/KextV3/KestrelDSSDriver.kext VERSION ${K_VERSION})
+endfunction()
+
+# zt_mac_login_item_plugin(<folder>/<Name>.bundle): the login-item plug-in bundle. Its principal class
+# is our layer's stand-in, which keeps the login items in the simulated Mac's world.
+function(zt_mac_login_item_plugin bundle)
+  zt_mac_info_plist(${bundle}/Contents/Info.plist ENTRIES
+    CFBundleIdentifier=com.kestrel.LoginItems
+    CFBundlePackageType=BNDL
+    NSPrincipalClass=LoginItemPlugin)
+endfunction()

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Captures every wizard page and the progress dialog of the simulation builds under a virtual display,
 # in the languages given (default: en de ja), into docs/screenshots/. A tool for the README, not a
-# test: besides what `make test` installs it needs xwd and ImageMagick's convert, xdotool to press the
-# wizard's default button, and fonts with Japanese glyphs (fonts-ipafont-gothic) for "ja". The pages
-# of the customer and storage-check entries come from the builds the end-to-end tests make.
+# test. Each picture is taken once the program shows the state it is named after, read back from inside
+# Wine by scripts/shot-probe.cpp (page, title and comment as the glossary words them in that language),
+# and the state must still hold after the capture; a picture that equals an earlier one of the same
+# language fails too. On failure the script names the picture and what the desktop showed instead,
+# keeps the capture in build/shots/ and leaves docs/screenshots/ as it was for that picture.
+#
+# Besides what `make` needs it wants xdotool, ImageMagick, Wine's own fonts (fonts-wine), fonts with
+# Japanese glyphs (fonts-ipafont-gothic) and the locales of the languages; it says what is missing.
+# The pages of the customer and storage-check entries come from the builds the end-to-end tests make.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$here/build}
@@ -11,58 +17,211 @@ sim=$build/native/sim/recorder-sim
 factory=$build/win/bin/sim/Monoflash-stage2.exe
 customer=$build/win/bin/e2e/customer/Monoflash.exe
 storage=$build/win/bin/e2e/storage/Monoflash.exe
+glossary=$here/payload/glossary/monoflash.tsv
 out=$here/docs/screenshots
-mkdir -p "$out" "$build/shots"
+work=$build/shots
+probe=$work/shot-probe.exe
 export ZT_WINEPREFIX=${ZT_WINEPREFIX:-$build/win/wineprefix}
-display=:87
+desktop=shots
+crop=720x620  # every picture the same size, for the README's table
+languages=("$@")
+[ $# -gt 0 ] || languages=(en de ja)
 
-shoot() { xwd -root -display $display | convert xwd:- -crop 720x620+0+0 +repage "$out/$1.png"; }
+die() { echo "screenshots: $*" >&2; exit 1; }
 
-# session <program> <recorder options> -- <steps>: one run of a program on its own display; a step is
-# "shoot:<name>", "wait:<seconds>", "key:<key>", "plug" or "unplug".
-session() {
-  local program=$1; shift
-  local options=()
-  while [ "$1" != "--" ]; do options+=("$1"); shift; done
+locale_of() {
+  case $1 in
+    en) echo en_US.UTF-8 ;;
+    de) echo de_DE.UTF-8 ;;
+    ja) echo ja_JP.UTF-8 ;;
+    *) return 1 ;;
+  esac
+}
+column_of() {  # the glossary's column for a language
+  case $1 in en) echo ENU ;; de) echo DEU ;; ja) echo JPN ;; esac
+}
+
+# ---- what the script needs, all of it said at once ----
+missing=()
+need() { command -v "$1" >/dev/null 2>&1 || missing+=("$1 (Debian package $2)"); }
+need Xvfb xvfb
+need xdotool xdotool
+need import imagemagick
+need identify imagemagick
+need wine wine
+need i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+need fc-list fontconfig
+[ -f /usr/share/wine/fonts/marlett.ttf ] || [ -f /usr/local/share/wine/fonts/marlett.ttf ] ||
+  missing+=("Wine's own fonts, Marlett for the title bar's buttons (Debian package fonts-wine)")
+for lang in "${languages[@]}"; do
+  locale=$(locale_of "$lang") || die "unknown language \"$lang\" (en, de or ja)"
+  # glibc lists "ja_JP.UTF-8" as "ja_JP.utf8"; Wine takes its language from the Unix locale.
+  grep -qix "${locale%.UTF-8}.utf8" <<<"$(locale -a 2>/dev/null)" ||
+    missing+=("locale $locale (as root: localedef -i ${locale%.UTF-8} -f UTF-8 $locale)")
+done
+if [[ " ${languages[*]} " == *" ja "* ]] && command -v fc-list >/dev/null 2>&1; then
+  [ -n "$(fc-list :lang=ja family)" ] || missing+=("fonts with Japanese glyphs (Debian package fonts-ipafont-gothic)")
+fi
+for file in "$sim" "$factory" "$customer" "$storage"; do
+  [ -e "$file" ] || missing+=("$file (make all builds it)")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "screenshots: missing:" >&2
+  printf '  %s\n' "${missing[@]}" >&2
+  exit 1
+fi
+
+mkdir -p "$out" "$work"
+if [ ! "$probe" -nt "$here/scripts/shot-probe.cpp" ]; then
+  i686-w64-mingw32-g++-posix -std=c++20 -O2 -Wall -static -municode -o "$probe" "$here/scripts/shot-probe.cpp"
+fi
+
+# ---- one program on its own virtual display ----
+xvfb=
+cleanup() {
+  if [ -n "$xvfb" ]; then
+    WINEPREFIX=$ZT_WINEPREFIX wineserver -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+    xvfb=
+  fi
+}
+trap cleanup EXIT
+
+# wait_until <seconds> <command...>: runs the command until it succeeds or the time is up.
+wait_until() {
+  local end=$((SECONDS + $1))
   shift
-  local recorder=$build/shots/recorder.sim
+  until "$@"; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.1
+  done
+}
+
+# start <program> <recorder-sim create options> [--unplugged]
+start() {
+  local program=$1 unplugged=0 options=()
+  shift
+  for option in "$@"; do
+    if [ "$option" = --unplugged ]; then unplugged=1; else options+=("$option"); fi
+  done
+  recorder=$work/recorder.sim
   "$sim" create "$recorder" "${options[@]}" >/dev/null
-  Xvfb $display -screen 0 1024x768x24 >/dev/null 2>&1 &
-  local xvfb=$!
-  sleep 1
-  (
-    export DISPLAY=$display ZT_SIM_RECORDER="Z:${recorder//\//\\}"
-    # Wine's own desktop draws the title bars that a display without a window manager lacks.
-    "$here/scripts/wine-run.sh" explorer /desktop=shots,1024x768 "$program" >/dev/null 2>&1 &
-    sleep 7
-    for step in "$@"; do
-      case $step in
-        shoot:*) shoot "$lang-${step#shoot:}" ;;
-        wait:*) sleep "${step#wait:}" ;;
-        key:*) xdotool key --clearmodifiers "${step#key:}" ;;
-        plug|unplug) "$sim" "$step" "$recorder" ;;
-      esac
-    done
-    WINEPREFIX=$ZT_WINEPREFIX wineserver -k || true
-  )
-  kill $xvfb || true
+  [ $unplugged -eq 0 ] || "$sim" unplug "$recorder"
+  # The X server picks a free display and writes its number once it takes connections.
+  : >"$work/display"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb=$!
+  wait_until 20 test -s "$work/display" || die "the virtual display did not start (see $work/xvfb.log)"
+  DISPLAY=:$(head -n 1 "$work/display")
+  export DISPLAY
+  export ZT_SIM_RECORDER="Z:${recorder//\//\\}"
+  # Wine's own desktop draws the title bars that a display without a window manager lacks.
+  "$here/scripts/wine-run.sh" explorer /desktop=$desktop,1024x768 "$program" >"$work/$lang-program.log" 2>&1 &
+}
+
+stop() {
+  cleanup
   wait 2>/dev/null || true
 }
 
-for lang in ${@:-en de ja}; do
-  case $lang in
-    en) locale=en_US.UTF-8 ;;
-    de) locale=de_DE.UTF-8 ;;
-    ja) locale=ja_JP.UTF-8 ;;
-    *) locale=$lang ;;
+probe() { "$here/scripts/wine-run.sh" "$probe" "$desktop" "$@"; }
+
+text() {  # text <id>: the glossary's text in the current language, escapes kept as stored
+  awk -F'\t' -v id="$1" -v column="$(column_of "$lang")" '
+    NR == 1 { for (i = 1; i <= NF; i++) if ($i == column) c = i; next }
+    $1 == id { print $c; found = 1; exit }
+    END { if (!found) exit 1 }' "$glossary" || die "no text $1 in $glossary"
+}
+
+# await_state <what> <seconds>: waits for a state and keeps what the probe read back in $state.
+#   page:<n>     the wizard on page n, with its title and the comment of that page in this language
+#   progress:<p> the progress dialog at p percent or beyond, with its title and a stage text
+declare -A comment_of=([0]=11001 [1]=11002 [2]=11003 [3]=11006 [4]=11004 [5]=11005)
+await_state() {
+  local what=$1 seconds=$2
+  # The sub-processor builds add " - (SUB CPU)" to the title; "%s" stands for it.
+  local title
+  title="$(text 10000)%s"
+  case $what in
+    page:*)
+      state=$(probe page "${what#page:}" "$seconds" "$title" "$(text "${comment_of[${what#page:}]}")" 2>"$work/probe.err") ;;
+    progress:*)
+      state=$(probe progress "${what#progress:}" "$seconds" "$title" "$(text 12001)" "$(text 12002)" "$(text 12003)" \
+        2>"$work/probe.err") ;;
   esac
+}
+
+# press <key> <picture>: types a key into the wizard, made the desktop's foreground window first, on
+# the way to a picture (named if the key cannot be typed).
+press() {
+  probe focus 20 >/dev/null 2>"$work/probe.err" || fail "$2" "cannot press $1: $(cat "$work/probe.err")"
+  local windows
+  windows=$(xdotool search --onlyvisible --name "^$(text 10000)" 2>/dev/null) || true
+  [ "$(wc -w <<<"$windows")" -eq 1 ] || fail "$2" "cannot press $1: not one wizard window but ${windows:-none}"
+  xdotool key --window "$windows" "$1"
+}
+
+fail() {  # fail <picture> <why>
+  echo "screenshots: $lang-$1: $2" >&2
+  exit 1
+}
+
+# shoot <name> <state>: the picture of a state, taken once it shows and checked to still show after.
+declare -A signatures=()
+shoot() {
+  local name=$lang-$1 what=$2 seconds=${3:-60}
+  await_state "$what" "$seconds" || fail "$1" "$(cat "$work/probe.err")"
+  if [[ $what == page:* ]]; then
+    # The wizard in front with its title bar drawn active, as a user sees it.
+    probe focus 20 >/dev/null 2>"$work/probe.err" || fail "$1" "$(cat "$work/probe.err")"
+    await_state "$what" 0 || fail "$1" "the page changed when the wizard came to the front: $(cat "$work/probe.err")"
+  fi
+  local shown=$state box
+  box=$(sed -n 's/^box //p' <<<"$state")
+  read -r x y w h <<<"$box"
+  if [ $((x + w)) -gt ${crop%x*} ] || [ $((y + h)) -gt ${crop#*x} ] || [ "$x" -lt 0 ] || [ "$y" -lt 0 ]; then
+    fail "$1" "its windows ($box) reach beyond the picture ($crop)"
+  fi
+  import -display "$DISPLAY" -window root -crop "$crop+0+0" +repage "$work/$name.png"
+  await_state "$what" 0 || fail "$1" "the state changed while it was captured: $(cat "$work/probe.err")"
+  local signature
+  signature=$(identify -format '%#' "$work/$name.png")
+  [ -z "${signatures[$signature]:-}" ] || fail "$1" "the same picture as $lang-${signatures[$signature]}"
+  signatures[$signature]=$1
+  cp "$work/$name.png" "$out/$name.png"
+  local texts
+  texts="$(head -n 1 <<<"$shown") | $(sed -n '2,${/^box /d;p}' <<<"$shown" | tr '\n' ' ')"
+  printf '%-28s %s\n' "$name.png" "${texts:0:100}"
+}
+
+for lang in "${languages[@]}"; do
+  locale=$(locale_of "$lang")
   export LANG=$locale LC_ALL=$locale
-  # A slower recorder, so that the progress dialog is on the screen long enough to be caught.
-  slow=(--main-version 1.00 --sub-version 1.00 --steps 40 --delay-ms 60)
-  "$sim" create "$build/shots/unplugged.sim" >/dev/null
-  session "$factory" "${slow[@]}" -- unplug wait:2 shoot:page0-waiting plug wait:3 shoot:page1-offered \
-    key:Return wait:1.5 shoot:progress wait:15 shoot:page5-finished
-  session "$customer" "${slow[@]}" -- key:Return wait:2 shoot:page4-last-warning
-  session "$customer" --main-version 1.01 --sub-version 1.01 -- shoot:page2-not-required
-  session "$storage" --storage-size 2147483648 -- shoot:page3-other-storage
+  signatures=()
+  # A slower recorder, so that the progress dialog stays long enough to be caught mid-way.
+  slow=(--main-version 1.00 --sub-version 1.00 --steps 300)
+
+  start "$factory" "${slow[@]}" --unplugged
+  shoot page0-waiting page:0 120
+  "$sim" plug "$recorder"
+  shoot page1-offered page:1
+  press Return progress
+  shoot progress progress:20
+  shoot page5-finished page:5 120
+  stop
+
+  start "$customer" "${slow[@]}"
+  await_state page:1 120 || fail page4-last-warning "$(cat "$work/probe.err")"
+  press Return page4-last-warning
+  shoot page4-last-warning page:4
+  stop
+
+  start "$customer" --main-version 1.01 --sub-version 1.01
+  shoot page2-not-required page:2 120
+  stop
+
+  start "$storage" --storage-size 2147483648
+  shoot page3-other-storage page:3 120
+  stop
 done

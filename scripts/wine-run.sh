@@ -17,6 +17,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
+# Wine's own fonts (Marlett draws the title bar's buttons, Tahoma stands behind "MS Shell Dlg") come
+# in a package of their own, and this Wine does not look in the folder that package fills. The
+# prefix's Fonts folder is where every Wine looks, so they are linked there; without them the close
+# button shows a letter and dialogs take whatever font the system falls back to.
+for wine_fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts; do
+  [ -f "$wine_fonts/marlett.ttf" ] || continue
+  if [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] && [ -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
+    for font in "$wine_fonts"/*; do ln -sfn "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || true; done
+  fi
+  break
+done
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
 fi

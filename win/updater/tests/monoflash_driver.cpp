@@ -230,6 +230,23 @@ std::string Wizard::PageText(int control) const {
   return item ? TextOf(item) : std::string();
 }
 
+bool Wizard::InsidePage(int control) const {
+  DWORD_PTR page = 0;
+  if (!SendMessageTimeoutA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, &page) || !page) return false;
+  const HWND item = GetDlgItem(reinterpret_cast<HWND>(page), control);
+  RECT pageRect{}, itemRect{};
+  if (!item || !GetWindowRect(reinterpret_cast<HWND>(page), &pageRect) || !GetWindowRect(item, &itemRect)) return false;
+  return itemRect.left >= pageRect.left && itemRect.top >= pageRect.top && itemRect.right <= pageRect.right &&
+         itemRect.bottom <= pageRect.bottom;
+}
+
+bool Wizard::HasFocus(int control) const {
+  const HWND item = GetDlgItem(sheet_, control);
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return item && GetGUIThreadInfo(GetWindowThreadProcessId(sheet_, nullptr), &info) && info.hwndFocus == item;
+}
+
 Wizard::Button Wizard::ButtonState(int control) const {
   const HWND button = GetDlgItem(sheet_, control);
   if (!button) return {};

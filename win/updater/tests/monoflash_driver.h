@@ -100,6 +100,10 @@ class Wizard {
   int Page() const;
   // Statics of the page shown: 1001 the model line, 1002 the comment.
   std::string PageText(int control) const;
+  // Whether the control lies wholly inside the page's window, so that none of it is cut off.
+  bool InsidePage(int control) const;
+  // Whether the control has the keyboard focus (Enter presses a push button that has it).
+  bool HasFocus(int control) const;
 
   struct Button {
     bool shown = false;

@@ -213,6 +213,7 @@ TEST_F(MonoflashTest, WizardOpensThePageTheRecorderCallsFor) {
     if (!wizard) continue;
 
     EXPECT_NE(wizard->PageText(1002).find(c.comment), std::string::npos) << wizard->PageText(1002);
+    EXPECT_TRUE(wizard->InsidePage(1002)) << "the comment's last lines are cut off";
     if (c.page != 0) {
       EXPECT_EQ(wizard->PageText(1001), c.bundle == Bundle::Customer ? "Model: ZT-5100B" : "Model: ZT-5100");
     }
@@ -457,6 +458,7 @@ TEST_F(MonoflashTest, OnlyThePageShownSetsTheButtons) {
     const Wizard::Button next = wizard->Next();
     EXPECT_TRUE(next.shown && next.enabled) << "the user cannot go on";
     EXPECT_EQ(next.text, "&Next");
+    EXPECT_TRUE(run.Until([&] { return wizard->HasFocus(0x3024); }, 2000)) << "Enter would press Cancel";
     ASSERT_TRUE(wizard->PressNext());
     EXPECT_TRUE(WaitForPage(run, 4));
     run.Kill();

@@ -84,6 +84,9 @@ void CWizardPage::ShowView(const PageView& view, bool activating) {
       ShowWindow(next, SW_SHOW);
       EnableWindow(next, TRUE);
       SetWindowTextA(next, view.nextText.c_str());
+      // A page reached from one without Next (the recorder plugged in on page 0) would leave the
+      // focus on Cancel, and Enter would end the wizard instead of going on.
+      if (activating) PostMessageA(Sheet.hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
     }
     SetWindowTextA(cancel, view.cancelText.c_str());
   }

@@ -81,7 +81,7 @@ std::string Firmware(const sim::Recorder& r, uint8_t target) {
   const sim::Processor& p = target == 1 ? r.sub : r.main;
   if (p.imageComplete) return p.version;
   const bool writing = r.attached && r.session.active && r.session.target == target;
-  return p.ReportedVersion() + (writing ? " (image incomplete: update in progress)" : " (image incomplete: update interrupted)");
+  return p.ReportedVersion() + " (image incomplete: update " + (writing ? "in progress)" : "interrupted)");
 }
 
 void Show(const sim::Recorder& r, uint64_t now) {

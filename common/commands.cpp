@@ -115,6 +115,11 @@ FirmwareVersionTexts DecodeFirmwareVersions(std::span<const uint8_t> reply) {
   return {FixedText(reply, 0, 8), FixedText(reply, 10, 8)};
 }
 
+std::string DecodeModelName(std::span<const uint8_t> reply) {
+  const std::string model = FixedText(reply, 0, 8);
+  return model.substr(0, model.find('\0'));
+}
+
 bool NeedsStorageMode(std::span<const uint8_t> stateBlock) { return stateBlock.size() > 6 && stateBlock[6] == 3; }
 
 namespace service {

@@ -73,6 +73,11 @@ struct FirmwareVersionTexts {
 };
 FirmwareVersionTexts DecodeFirmwareVersions(std::span<const uint8_t> reply);
 
+// The model name: reply bytes 0-7, ending at the first zero byte. Some recorders pad the name with
+// zero bytes instead of blanks; a zero byte left inside would end every text the name is put into
+// right there. Blanks stay: trimming belongs to the callers.
+std::string DecodeModelName(std::span<const uint8_t> reply);
+
 // State block byte 6 equal to 3: the recorder must be switched to storage mode first.
 bool NeedsStorageMode(std::span<const uint8_t> stateBlock);
 

@@ -145,6 +145,14 @@ bool ParseFault(std::string_view text, Fault& fault, std::string& error) {
   return false;
 }
 
+const char* ModelPaddingText(ModelPadding padding) { return padding == ModelPadding::Zero ? "zero" : "blank"; }
+
+bool ParseModelPadding(std::string_view text, ModelPadding& padding) {
+  if (text == "blank") return padding = ModelPadding::Blank, true;
+  if (text == "zero") return padding = ModelPadding::Zero, true;
+  return false;
+}
+
 namespace {
 
 // Copies a reply into the transfer buffer, as far as it reaches.
@@ -242,13 +250,13 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       const auto p = Padded(product, 16, ' ');
       std::copy(v.begin(), v.end(), data.begin() + 8);
       std::copy(p.begin(), p.end(), data.begin() + 16);
-      const auto r = Padded(main.version, 4, ' ');
+      const auto r = Padded(main.ReportedVersion(), 4, ' ');
       std::copy(r.begin(), r.end(), data.begin() + 32);
       return Good(data, dataIn);
     }
     case 0xE000:
       if (!storageMode) return Refused();
-      return Good(Padded(model, 8, ' '), dataIn);
+      return Good(Padded(model, 8, modelPadding == ModelPadding::Zero ? '\0' : ' '), dataIn);
     case 0xE001: {
       std::vector<uint8_t> state(8, 0);
       state[1] = storageMode ? 1 : 0;
@@ -257,10 +265,10 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
     }
     case 0xE002: {
       if (!storageMode) return Refused();
-      std::vector<uint8_t> data = Padded(main.version, 8, '\0');
+      std::vector<uint8_t> data = Padded(main.ReportedVersion(), 8, '\0');
       data.push_back(0);
       data.push_back(0);
-      const auto s = Padded(sub.version, 8, '\0');
+      const auto s = Padded(sub.ReportedVersion(), 8, '\0');
       data.insert(data.end(), s.begin(), s.end());
       return Good(data, dataIn);
     }
@@ -313,6 +321,10 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       session.length = l;
       session.steps = prepareSteps;
       session.remaining = prepareSteps;
+      // The region is erased now: from here on the processor holds no runnable image until a write
+      // has been finished.
+      std::fill_n(processor.flash.begin() + a, l, uint8_t{0xFF});
+      processor.imageComplete = false;
       if (!has(FaultKind::KeepVolume)) volumeMounted = false;
       std::vector<uint8_t> data;
       PutBig16(data, session.steps);
@@ -354,6 +366,7 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
         last.imageVersion = header->version;
       }
       session.finished = true;
+      processor.imageComplete = true;
       return Good();
     }
     case 0x04:  // start verification

@@ -9,6 +9,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -44,10 +45,27 @@ std::string FaultText(const Fault& fault);
 // "corrupt-readback 100", "keep-volume", "refuse-verify". Empty result on error, with `error` set.
 bool ParseFault(std::string_view text, Fault& fault, std::string& error);
 
+// What a processor reports while its image is incomplete: older than any release, so that every
+// updater offers to write it again.
+inline constexpr const char* kIncompleteVersion = "0.00";
+
 struct Processor {
-  std::string version;         // as the recorder reports it (at most 8 characters)
+  std::string version;         // of the last complete image (at most 8 characters)
   std::vector<uint8_t> flash;  // the processor's program memory
+  // From an accepted preparation until a finished write. The preparation erases the region, so an
+  // update that stops anywhere before the finish leaves a processor that cannot run what it holds;
+  // this survives unplugging, as flash does.
+  bool imageComplete = true;
+
+  // The version as the recorder reports it.
+  std::string ReportedVersion() const { return imageComplete ? version : kIncompleteVersion; }
 };
+
+// How the recorder fills its 8-character model name: with blanks, or with zero bytes as some
+// firmware does.
+enum class ModelPadding : uint8_t { Blank, Zero };
+const char* ModelPaddingText(ModelPadding padding);  // "blank", "zero"
+bool ParseModelPadding(std::string_view text, ModelPadding& padding);
 
 struct UpdateSession {
   bool active = false;
@@ -93,6 +111,7 @@ struct Recorder {
   std::string vendor = "KESTREL";
   std::string product = "ZT-5100 REC";
   std::string model = "ZT-5100";
+  ModelPadding modelPadding = ModelPadding::Blank;
   uint32_t deviceId = 40;
   uint64_t storageSize = 1ull << 30;
   uint64_t serial = 51000001;

@@ -12,8 +12,8 @@ namespace {
 int Usage() {
   std::cerr << "usage:\n"
                "  recorder-sim create <file> [--main-version V] [--sub-version V] [--device-id N] [--model M]\n"
-               "                     [--vendor V] [--storage-size N] [--serial N] [--steps N]\n"
-               "                     [--needs-mode-switch] [--delay-ms N]\n"
+               "                     [--model-padding blank|zero] [--vendor V] [--storage-size N] [--serial N]\n"
+               "                     [--steps N] [--needs-mode-switch] [--delay-ms N]\n"
                "  recorder-sim show <file>\n"
                "  recorder-sim fault <file> <fault>      fail <cmd> [n] | stall <cmd> [n] | vanish <cmd> [n] |\n"
                "                                         refuse-prepare | refuse-verify | keep-volume |\n"
@@ -49,6 +49,7 @@ int Create(const std::string& path, int argc, char** argv) {
     if (opt == "--main-version") ok = ValidText(r.main.version = value, 8);
     else if (opt == "--sub-version") ok = ValidText(r.sub.version = value, 8);
     else if (opt == "--model") ok = ValidText(r.model = value, 8);
+    else if (opt == "--model-padding") ok = sim::ParseModelPadding(value, r.modelPadding);
     else if (opt == "--vendor") ok = ValidText(r.vendor = value, 8);
     else if (opt == "--device-id") ok = ParseValue(value, r.deviceId);
     else if (opt == "--storage-size") ok = ParseValue(value, r.storageSize);
@@ -62,7 +63,8 @@ int Create(const std::string& path, int argc, char** argv) {
       return 2;
     }
     if (!ok) {
-      std::cerr << "recorder-sim: bad value \"" << value << "\" for " << opt << " (texts have at most 8 characters)\n";
+      std::cerr << "recorder-sim: bad value \"" << value << "\" for " << opt
+                << (opt == "--model-padding" ? " (blank or zero)\n" : " (texts have at most 8 characters)\n");
       return 2;
     }
   }
@@ -74,11 +76,21 @@ int Create(const std::string& path, int argc, char** argv) {
   return 0;
 }
 
+// The version the processor reports; an incomplete image says why it reports no real one.
+std::string Firmware(const sim::Recorder& r, uint8_t target) {
+  const sim::Processor& p = target == 1 ? r.sub : r.main;
+  if (p.imageComplete) return p.version;
+  const bool writing = r.attached && r.session.active && r.session.target == target;
+  return p.ReportedVersion() + " (image incomplete: update " + (writing ? "in progress)" : "interrupted)");
+}
+
 void Show(const sim::Recorder& r, uint64_t now) {
   std::cout << "Recorder " << r.model << " (vendor " << r.vendor << ", device id " << r.deviceId << ", serial " << r.serial
             << ")\n";
-  std::cout << "  main processor firmware: " << r.main.version << "\n";
-  std::cout << "  sub processor firmware:  " << r.sub.version << "\n";
+  std::cout << "  model padded with:       " << (r.modelPadding == sim::ModelPadding::Zero ? "zero bytes" : "blanks")
+            << "\n";
+  std::cout << "  main processor firmware: " << Firmware(r, 0) << "\n";
+  std::cout << "  sub processor firmware:  " << Firmware(r, 1) << "\n";
   std::cout << "  storage size:            " << r.storageSize << " bytes\n";
   std::cout << "  mode:                    " << (r.modeByte == 3 ? "waiting for the switch to storage mode" : "storage")
             << "\n";

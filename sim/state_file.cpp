@@ -60,6 +60,15 @@ bool Numbers(std::string_view text, size_t count, std::vector<uint64_t>& out) {
   return out.size() == count && text.find(',', start) == std::string_view::npos;
 }
 
+// Files written before these keys existed hold complete images and blank-padded models, which is
+// what a recorder starts with.
+const char* ImageText(const Processor& p) { return p.imageComplete ? "complete" : "incomplete"; }
+bool ParseImage(std::string_view text, Processor& p) {
+  if (text != "complete" && text != "incomplete") return false;
+  p.imageComplete = text == "complete";
+  return true;
+}
+
 template <class T>
 bool Narrow(uint64_t value, T& out) {
   if (value > std::numeric_limits<T>::max()) return false;
@@ -75,6 +84,7 @@ std::vector<uint8_t> SerializeRecorder(const Recorder& r) {
   Put(head, "vendor", Flat(r.vendor));
   Put(head, "product", Flat(r.product));
   Put(head, "model", Flat(r.model));
+  Put(head, "model-padding", std::string(ModelPaddingText(r.modelPadding)));
   Put(head, "device-id", r.deviceId);
   Put(head, "storage-size", r.storageSize);
   Put(head, "serial", r.serial);
@@ -82,8 +92,10 @@ std::vector<uint8_t> SerializeRecorder(const Recorder& r) {
   Put(head, "prepare-steps", r.prepareSteps);
   Put(head, "main-version", Flat(r.main.version));
   Put(head, "main-flash", r.main.flash.size());
+  Put(head, "main-image", std::string(ImageText(r.main)));
   Put(head, "sub-version", Flat(r.sub.version));
   Put(head, "sub-flash", r.sub.flash.size());
+  Put(head, "sub-image", std::string(ImageText(r.sub)));
   if (!r.pollScript.empty()) {
     std::string script;
     for (uint16_t v : r.pollScript) {
@@ -157,6 +169,9 @@ bool ParseRecorder(std::span<const uint8_t> bytes, Recorder& out, std::string& e
     else if (key == "serial") ok = Number(value, r.serial);
     else if (key == "mode-byte") ok = Number(value, n) && Narrow(n, r.modeByte);
     else if (key == "prepare-steps") ok = Number(value, n) && Narrow(n, r.prepareSteps);
+    else if (key == "model-padding") ok = ParseModelPadding(value, r.modelPadding);
+    else if (key == "main-image") ok = ParseImage(value, r.main);
+    else if (key == "sub-image") ok = ParseImage(value, r.sub);
     else if (key == "main-flash") ok = Number(value, mainSize) && mainSize <= kMaxFlash;
     else if (key == "sub-flash") ok = Number(value, subSize) && subSize <= kMaxFlash;
     else if (key == "poll-script") {

@@ -78,6 +78,28 @@ TEST(Replies, DecodedAsTheRecorderSendsThem) {
   EXPECT_TRUE(NeedsStorageMode(state));
 }
 
+TEST(Replies, ModelNameEndsAtItsFirstZeroByte) {
+  const struct {
+    const char* name;
+    std::string reply;  // as many bytes as the recorder sends; the rest of the buffer is filler
+    std::string model;
+  } cases[] = {
+      {"blank padding", "ZT-5100 ", "ZT-5100 "},
+      {"zero padding", std::string("ZT-5100\0", 8), "ZT-5100"},
+      {"zero in the middle", std::string("ZT\0-5100", 8), "ZT"},
+      {"no padding", "ZT-5100B", "ZT-5100B"},
+      {"all zeros", std::string(8, '\0'), ""},
+      {"leading zero", std::string("\0ZT-5100", 8), ""},
+      {"bytes past the eighth are not the name", "ZT-5100BXYZ", "ZT-5100B"},
+      {"short reply", "ZT", "ZT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> reply(c.reply.begin(), c.reply.end());
+    EXPECT_EQ(DecodeModelName(reply), c.model);
+  }
+}
+
 TEST(ServiceCalls, BlocksInHostOrderAndPieces) {
   const auto block = service::AddressLengthBlock(0x00080000, 31744);
   const uint8_t expected[8] = {0x00, 0x00, 0x08, 0x00, 0x00, 0x7C, 0x00, 0x00};

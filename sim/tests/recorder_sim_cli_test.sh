@@ -34,5 +34,16 @@ expect_in "yes, volume mounted" "$("$tool" show "$state")"
 
 "$tool" create "$state" --needs-mode-switch || fail "create again"
 expect_in "waiting for the switch to storage mode" "$("$tool" show "$state")"
+expect_in "model padded with:       blanks" "$("$tool" show "$state")"
+"$tool" create "$state" --model-padding zero || fail "create with zero padding"
+expect_in "model padded with:       zero bytes" "$("$tool" show "$state")"
+"$tool" create "$state.x" --model-padding tabs >/dev/null 2>&1; [ $? -eq 2 ] || fail "an unknown padding must be refused with 2"
+
+# An update interrupted after the preparation: the state file says the sub processor's image is
+# incomplete (the head is text; the flash after it is left as it is).
+perl -pi -e 's/^sub-image=complete$/sub-image=incomplete/' "$state"
+out=$("$tool" show "$state")
+expect_in "sub processor firmware:  0.00 (image incomplete: update interrupted)" "$out"
+expect_in "main processor firmware: 1.00" "$out"
 rm -rf "$(dirname "$state")"
 echo "recorder-sim: all checks passed"

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+
 #include "common/commands.h"
 #include "sim/firmware_image.h"
 
@@ -127,6 +130,92 @@ TEST_F(RecorderTest, VersionChangesOnlyForAnImageOfThatProcessor) {
     EXPECT_EQ(recorder.main.version, c.version);
     EXPECT_TRUE(std::equal(c.image.begin(), c.image.end(), recorder.main.flash.begin() + 524288));
   }
+}
+
+TEST_F(RecorderTest, ModelNameIsPaddedAsTheRecorderIsMade) {
+  const struct {
+    sim::ModelPadding padding;
+    const char* model;
+    std::string reply;
+  } cases[] = {
+      {sim::ModelPadding::Blank, "ZT-5100", "ZT-5100 "},
+      {sim::ModelPadding::Zero, "ZT-5100", std::string("ZT-5100\0", 8)},
+      {sim::ModelPadding::Zero, "ZT", std::string("ZT\0\0\0\0\0\0", 8)},
+      {sim::ModelPadding::Zero, "ZT-5100B", "ZT-5100B"},
+  };
+  for (const auto& c : cases) {
+    recorder.model = c.model;
+    recorder.modelPadding = c.padding;
+    EXPECT_EQ(FixedText(Run(cmd::GetModelName()).data, 0, 8), c.reply) << c.model;
+  }
+}
+
+// From the preparation until the finish the processor's image is incomplete, and the recorder says so
+// by reporting 0.00 for it, through unplugging and a new preparation, until a write is finished.
+TEST_F(RecorderTest, ImageIsIncompleteFromThePreparationUntilAFinishedWrite) {
+  recorder.prepareSteps = 1;
+  recorder.sub.version = "1.00";
+  const auto image = sim::MakeFirmwareImage({1, "1.05", "ZT-5100", 0, 0}, 1000);
+  const auto sub = TargetCode::Sub;
+  const std::span<const uint8_t> first(image.data(), 400), rest(image.data() + 400, 600);
+  auto run = [this](CommandBlock block, std::span<const uint8_t> out = {}) {
+    return [=, this] { EXPECT_EQ(Run(block, out).status, Status::Good) << sim::KeyText(sim::KeyOf(block.cdb)); };
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    const char* sub;  // the sub processor's version as reported afterwards
+    bool complete;
+  };
+  const Step steps[] = {
+      {"as made", [] {}, "1.00", true},
+      {"refused preparation", [this] { Run(cmd::PrepareUpdate(32000, 1000, TargetCode::Sub)); }, "1.00", true},
+      {"prepared", run(cmd::PrepareUpdate(1024, 1000, sub)), "0.00", false},
+      {"preparation done", run(cmd::GetPrepareRemaining(sub)), "0.00", false},
+      {"partly written", run(cmd::WriteImage(400, sub), first), "0.00", false},
+      {"unplugged", [this] { recorder.Unplug(); }, nullptr, false},
+      {"plugged in again", [this] { recorder.Plug(); }, "0.00", false},
+      {"finish without a preparation", [this] { Run(cmd::FinishWrite(TargetCode::Sub)); }, "0.00", false},
+      {"prepared again", run(cmd::PrepareUpdate(1024, 1000, sub)), "0.00", false},
+      {"preparation done again", run(cmd::GetPrepareRemaining(sub)), "0.00", false},
+      {"first part", run(cmd::WriteImage(400, sub), first), "0.00", false},
+      {"rest", run(cmd::WriteImage(600, sub), rest), "0.00", false},
+      {"finished", run(cmd::FinishWrite(sub)), "1.05", true},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.act();
+    EXPECT_EQ(recorder.sub.imageComplete, s.complete);
+    EXPECT_TRUE(recorder.main.imageComplete) << "the other processor is untouched";
+    const auto versions = Run(cmd::GetFirmwareVersions());
+    if (!s.sub) {
+      EXPECT_EQ(versions.status, Status::NoDevice);
+      continue;
+    }
+    const auto texts = DecodeFirmwareVersions(versions.data);
+    EXPECT_EQ(texts.sub, std::string(s.sub).append(8 - std::strlen(s.sub), '\0'));
+    EXPECT_EQ(texts.main, std::string("1.00\0\0\0\0", 8));
+    // Identification otherwise answers as usual, so the recorder is still found.
+    EXPECT_EQ(BigEndian32(Run(cmd::GetDeviceId()).data), 40u);
+    EXPECT_EQ(FixedText(Run(cmd::GetModelName()).data, 0, 8), "ZT-5100 ");
+  }
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), recorder.sub.flash.begin() + 1024));
+}
+
+TEST_F(RecorderTest, PreparationErasesOnlyItsRegion) {
+  recorder.prepareSteps = 1;
+  const auto image = sim::MakeFirmwareImage({0, "1.05", "ZT-5100", 0, 0}, 300);
+  std::fill(recorder.main.flash.begin(), recorder.main.flash.end(), uint8_t{0x11});
+  ASSERT_EQ(Run(cmd::PrepareUpdate(1000, 1000, TargetCode::Main)).status, Status::Good);
+  ASSERT_EQ(Run(cmd::GetPrepareRemaining(TargetCode::Main)).status, Status::Good);
+  ASSERT_EQ(Run(cmd::WriteImage(300, TargetCode::Main), image).status, Status::Good);
+  const auto& flash = recorder.main.flash;
+  EXPECT_EQ(flash[999], 0x11);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 1000));
+  EXPECT_TRUE(std::all_of(flash.begin() + 1300, flash.begin() + 2000, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_EQ(flash[2000], 0x11);
+  // The inquiry's product revision (bytes 32-35) is the main processor's version as reported.
+  EXPECT_EQ(FixedText(Run(cmd::Inquiry()).data, 32, 4), "0.00");
 }
 
 TEST_F(RecorderTest, RestartsWhenReleasedAfterAFinishedWrite) {

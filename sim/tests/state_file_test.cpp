@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include "common/commands.h"
+#include "sim/link.h"
+
 #ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +22,8 @@ sim::Recorder Sample() {
   r.main.version = "1.01";
   r.sub.version = "0.99b";
   r.deviceId = 41;
+  r.modelPadding = sim::ModelPadding::Zero;
+  r.sub.imageComplete = false;
   r.modeByte = 3;
   r.pollScript = {4, 4, 0};
   r.main.flash[524288] = 0xAB;
@@ -47,6 +54,26 @@ TEST(StateFile, RoundTrips) {
   EXPECT_EQ(back.session.received, 3u);
   EXPECT_EQ(back.main.flash[524288], 0xAB);
   EXPECT_EQ(back.pollScript, std::vector<uint16_t>({4, 4, 0}));
+  EXPECT_EQ(back.modelPadding, sim::ModelPadding::Zero);
+  EXPECT_FALSE(back.sub.imageComplete);
+  EXPECT_TRUE(back.main.imageComplete);
+}
+
+// A file from before the image state and the model padding were kept holds what a recorder starts with.
+TEST(StateFile, OlderFilesReadAsCompleteImagesAndBlankPadding) {
+  const auto good = sim::SerializeRecorder(Sample());
+  std::string text(good.begin(), good.end());
+  for (const char* line : {"model-padding=zero\n", "sub-image=incomplete\n", "main-image=complete\n"}) {
+    const size_t at = text.find(line);
+    ASSERT_NE(at, std::string::npos) << line;
+    text.erase(at, std::strlen(line));
+  }
+  sim::Recorder back;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRecorder(std::vector<uint8_t>(text.begin(), text.end()), back, error)) << error;
+  EXPECT_EQ(back.modelPadding, sim::ModelPadding::Blank);
+  EXPECT_TRUE(back.sub.imageComplete);
+  EXPECT_TRUE(back.main.imageComplete);
 }
 
 TEST(StateFile, DamagedFilesAreRefusedWithAReason) {
@@ -74,6 +101,8 @@ TEST(StateFile, DamagedFilesAreRefusedWithAReason) {
       {"a session outside the flash", replaced("session=1,1,1024,", "session=1,1,40000,")},
       {"more received than the session's length", replaced(",3\nlast=", ",11\nlast=")},
       {"a damaged fault", replaced("fault=2 fail E4 02 3", "fault=2 fail E4")},
+      {"an image neither complete nor incomplete", replaced("sub-image=incomplete", "sub-image=half")},
+      {"an unknown padding", replaced("model-padding=zero", "model-padding=tabs")},
       {"a head line without =", replaced("serial=51000001", "serial")},
       {"no end of the head", std::vector<uint8_t>(head.begin(), head.begin() + head.find("--"))},
   };
@@ -125,6 +154,26 @@ TEST_F(StoreTest, SeveralWritersAreSerialised) {
   sim::Recorder r;
   ASSERT_TRUE(sim::RecorderStore(path_).Read(r, error)) << error;
   EXPECT_EQ(r.serial, 51000001u + kWriters * kIncrements);
+}
+
+// Each link reads the file afresh, as another process would: an interrupted update is still
+// interrupted for the next reader, after the recorder was unplugged and plugged in again.
+TEST_F(StoreTest, IncompleteImageOutlivesUnpluggingAndTheProcess) {
+  std::string error;
+  ASSERT_TRUE(sim::RecorderStore(path_).Create(sim::Recorder{}, error)) << error;
+  const CommandBlock prepare = cmd::PrepareUpdate(1024, 1000, TargetCode::Sub);
+  uint8_t reply[kBufferedDataSize] = {};
+  ASSERT_EQ(sim::StoreLink(path_).Execute(std::span(prepare.cdb.data(), prepare.cdbLength), {}, reply).status,
+            sim::Status::Good);
+  const sim::RecorderStore store(path_);
+  ASSERT_TRUE(store.Update([](sim::Recorder& r) { return r.Unplug(), true; }, error)) << error;
+  ASSERT_TRUE(store.Update([](sim::Recorder& r) { return r.Plug(), true; }, error)) << error;
+
+  const CommandBlock versions = cmd::GetFirmwareVersions();
+  ASSERT_EQ(sim::StoreLink(path_).Execute(std::span(versions.cdb.data(), versions.cdbLength), {}, reply).status,
+            sim::Status::Good);
+  EXPECT_EQ(DecodeFirmwareVersions(reply).sub, std::string("0.00\0\0\0\0", 8));
+  EXPECT_EQ(DecodeFirmwareVersions(reply).main, std::string("1.00\0\0\0\0", 8));
 }
 
 TEST_F(StoreTest, MissingOrDamagedFileIsAnError) {

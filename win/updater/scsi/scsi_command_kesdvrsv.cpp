@@ -79,7 +79,7 @@ bool CScsiCommandKesDvrSV::GetFirmwareVersions(std::string& main, std::string& s
 bool CScsiCommandKesDvrSV::GetModelName(std::string& model) {
   uint8_t reply[service::kReplyCapacity] = {};
   if (!Receive(service::kModelName, 0, reply, sizeof reply)) return false;
-  model = FixedText(reply, 0, 8);
+  model = DecodeModelName(reply);
   return true;
 }
 

@@ -125,7 +125,7 @@ bool CScsiCommandSpti::GetFirmwareVersions(std::string& main, std::string& sub) 
 bool CScsiCommandSpti::GetModelName(std::string& model) {
   uint8_t reply[kBufferedDataSize];
   if (!Buffered(cmd::GetModelName(), reply)) return false;
-  model = FixedText(reply, 0, 8);
+  model = DecodeModelName(reply);
   return true;
 }
 

@@ -263,4 +263,24 @@ bool Wizard::Press(int control, int times) const {
   return posted;
 }
 
+std::optional<Wizard> WaitForPage(const Monoflash& run, const std::string& title, int page) {
+  HWND sheet = nullptr;
+  int shown = -1;
+  const bool found = run.Until([&] {
+    for (const TopWindow& window : run.Windows()) {
+      if (window.className != "#32770" || window.title != title) continue;
+      const int index = Wizard(window.handle).Page();
+      if (index < 0) continue;
+      sheet = window.handle;
+      shown = index;
+      if (index == page) return true;
+    }
+    return false;
+  });
+  if (found) return Wizard(sheet);
+  ADD_FAILURE() << "page " << page << " not shown; the sheet shows "
+                << (sheet ? std::to_string(shown) : std::string("nothing"));
+  return std::nullopt;
+}
+
 }  // namespace e2e

@@ -129,4 +129,9 @@ class Wizard {
   HWND sheet_;
 };
 
+// The wizard sheet titled `title` once it shows `page`; nothing, with a test failure, when it does
+// not within the patience. The progress dialog of a main-processor bundle carries the sheet's
+// title; it is told apart by having no pages.
+std::optional<Wizard> WaitForPage(const Monoflash& run, const std::string& title, int page);
+
 }  // namespace e2e

@@ -56,7 +56,9 @@ class WindowsRun {
     const auto length = static_cast<uint32_t>(job_.length);
     uint16_t steps = 0;
     if (!c_.PrepareUpdate(start, length, job_.target, steps)) {
-      accepted_ = false;
+      // A recorder that refuses stays where it is; one that was pulled out refused nothing, and
+      // telling its user that the firmware is not supported would send them away for good.
+      accepted_ = probe_ && VolumeHasGone(probe_->QueryVolume());
       return false;
     }
     if (steps == 0 || !VolumeGone()) return false;

@@ -181,7 +181,18 @@ bool RegionFits(const Processor& p, uint32_t start, uint32_t length) {
 
 }  // namespace
 
+void Recorder::LeaveForStorageMode(uint64_t atMs) {
+  // The recorder restarts as a storage device: it leaves and comes back.
+  leavesAtMs = 0;
+  modeByte = 0;
+  attached = false;
+  returnsAtMs = atMs + std::max<uint32_t>(modeSwitchDelayMs, 1);
+}
+
 void Recorder::Tick(uint64_t nowMs) {
+  // Timed from when it was due, not from when somebody looked: every reader of the state sees the
+  // same leave and return.
+  if (attached && leavesAtMs != 0 && nowMs >= leavesAtMs) LeaveForStorageMode(leavesAtMs);
   if (!attached && returnsAtMs != 0 && nowMs >= returnsAtMs) {
     attached = true;
     returnsAtMs = 0;
@@ -193,6 +204,7 @@ void Recorder::Tick(uint64_t nowMs) {
 void Recorder::Unplug() {
   attached = false;
   returnsAtMs = 0;
+  leavesAtMs = 0;
   session = UpdateSession{};
 }
 
@@ -292,11 +304,12 @@ Reply Recorder::Execute(std::span<const uint8_t> cdb, std::span<const uint8_t> d
       return Good(data, dataIn);
     }
     case 0xE202:
-      if (modeByte == 3) {
-        // The recorder restarts as a storage device: it leaves and comes back.
-        modeByte = 0;
-        attached = false;
-        returnsAtMs = nowMs + std::max<uint32_t>(modeSwitchDelayMs, 1);
+      if (modeByte == 3 && leavesAtMs == 0) {
+        if (modeSwitchLingerMs == 0) {
+          LeaveForStorageMode(nowMs);
+        } else {
+          leavesAtMs = nowMs + modeSwitchLingerMs;
+        }
       }
       return Good();
     default:

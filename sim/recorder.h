@@ -128,6 +128,10 @@ struct Recorder {
   uint64_t returnsAtMs = 0;
   bool volumeMounted = true;
   uint32_t modeSwitchDelayMs = 1500;
+  // A real recorder goes on answering for a moment after the switch command before it leaves; 0
+  // leaves at once. `leavesAtMs` is when a switch asked for takes it away (0: none pending).
+  uint32_t modeSwitchLingerMs = 0;
+  uint64_t leavesAtMs = 0;
   uint32_t restartDelayMs = 1500;
   uint32_t generation = 1;  // counts arrivals, so a watcher sees a leave-and-return it slept through
 
@@ -145,8 +149,10 @@ struct Recorder {
   // The host let go of the drive: a recorder whose write has finished restarts now.
   void HostReleased(uint64_t nowMs);
 
-  // A recorder that left comes back once its time has come.
+  // A recorder that left comes back once its time has come; one told to switch leaves when its
+  // lingering is over.
   void Tick(uint64_t nowMs);
+  void LeaveForStorageMode(uint64_t atMs);
 
   void Unplug();
   void Plug();

@@ -106,6 +106,7 @@ std::vector<uint8_t> SerializeRecorder(const Recorder& r) {
   }
   Put(head, "presence", Join({r.attached, r.returnsAtMs, r.volumeMounted, r.generation}));
   Put(head, "delays", Join({r.modeSwitchDelayMs, r.restartDelayMs}));
+  Put(head, "switch-linger", Join({r.modeSwitchLingerMs, r.leavesAtMs}));
   const UpdateSession& s = r.session;
   Put(head, "session", Join({s.active, s.target, s.start, s.length, s.steps, s.remaining, s.finished, s.verifying,
                              s.verifyStart, s.verifyLength, s.verifyOffset, s.received}));
@@ -184,6 +185,9 @@ bool ParseRecorder(std::span<const uint8_t> bytes, Recorder& out, std::string& e
       if (ok) r.attached = v[0], r.returnsAtMs = v[1], r.volumeMounted = v[2];
     } else if (key == "delays") {
       ok = Numbers(value, 2, v) && Narrow(v[0], r.modeSwitchDelayMs) && Narrow(v[1], r.restartDelayMs);
+    } else if (key == "switch-linger") {
+      ok = Numbers(value, 2, v) && Narrow(v[0], r.modeSwitchLingerMs);
+      if (ok) r.leavesAtMs = v[1];
     } else if (key == "session") {
       UpdateSession& s = r.session;
       ok = Numbers(value, 12, v) && v[0] <= 1 && v[1] <= 1 && v[6] <= 1 && v[7] <= 1 && Narrow(v[2], s.start) &&

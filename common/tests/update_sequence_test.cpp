@@ -165,6 +165,13 @@ TEST_F(SequenceTest, WindowsEdgeCases) {
          EXPECT_FALSE(e.Has("E5"));
          EXPECT_EQ(c, Log({"00"}));
        }},
+      {"a recorder pulled out at the preparation gives error 5, not 6",
+       [](auto&, auto&, auto&, SequenceTest& t) { t.Arm("vanish E4-00"); }, false,
+       [](const Events& e, const Log& c, const SequenceTest& t) {
+         EXPECT_EQ(e.all, Log({"E5"}));
+         EXPECT_EQ(c, Log({"00"}));
+         EXPECT_EQ(t.probe_.calls, 1);
+       }},
       {"a volume still readable three times fails with error 5 and nothing more is sent",
        [](auto&, auto&, auto&, SequenceTest& t) { t.Arm("keep-volume"); }, false,
        [](const Events& e, const Log& c, const SequenceTest& t) {

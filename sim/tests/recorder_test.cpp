@@ -72,6 +72,24 @@ TEST_F(RecorderTest, SwitchesToStorageModeByLeavingAndComingBack) {
   EXPECT_FALSE(NeedsStorageMode(Run(cmd::GetDeviceState()).data));
 }
 
+// Told to switch, a lingering recorder answers as before until its time is up; asking again does not
+// put its leaving off.
+TEST_F(RecorderTest, LingeringRecorderLeavesWhenItsTimeIsUp) {
+  recorder.modeByte = 3;
+  recorder.modeSwitchLingerMs = 800;
+  recorder.modeSwitchDelayMs = 1500;
+  EXPECT_EQ(Run(cmd::ChangeModeToStorage()).status, Status::Good);
+  now += 799;
+  EXPECT_TRUE(NeedsStorageMode(Run(cmd::GetDeviceState()).data)) << "left before its time";
+  EXPECT_EQ(Run(cmd::ChangeModeToStorage()).status, Status::Good);
+  now += 1;
+  EXPECT_EQ(Run(cmd::GetDeviceId()).status, Status::NoDevice);
+  EXPECT_FALSE(recorder.attached);
+  now += 1500;
+  EXPECT_EQ(Run(cmd::GetDeviceId()).status, Status::Good);
+  EXPECT_FALSE(NeedsStorageMode(Run(cmd::GetDeviceState()).data));
+}
+
 TEST_F(RecorderTest, RefusesUpdateCommandsOutOfOrder) {
   recorder.prepareSteps = 1;
   const auto image = sim::MakeFirmwareImage({1, "1.05", "ZT-5100", 0, 0}, 1000);

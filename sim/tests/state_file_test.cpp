@@ -25,6 +25,8 @@ sim::Recorder Sample() {
   r.modelPadding = sim::ModelPadding::Zero;
   r.sub.imageComplete = false;
   r.modeByte = 3;
+  r.modeSwitchLingerMs = 700;
+  r.leavesAtMs = 123456;
   r.pollScript = {4, 4, 0};
   r.main.flash[524288] = 0xAB;
   r.session.active = true;
@@ -57,6 +59,8 @@ TEST(StateFile, RoundTrips) {
   EXPECT_EQ(back.modelPadding, sim::ModelPadding::Zero);
   EXPECT_FALSE(back.sub.imageComplete);
   EXPECT_TRUE(back.main.imageComplete);
+  EXPECT_EQ(back.modeSwitchLingerMs, 700u);
+  EXPECT_EQ(back.leavesAtMs, 123456u);
 }
 
 // A file from before the image state and the model padding were kept holds what a recorder starts with.
@@ -74,6 +78,8 @@ TEST(StateFile, OlderFilesReadAsCompleteImagesAndBlankPadding) {
   EXPECT_EQ(back.modelPadding, sim::ModelPadding::Blank);
   EXPECT_TRUE(back.sub.imageComplete);
   EXPECT_TRUE(back.main.imageComplete);
+  EXPECT_EQ(back.modeSwitchLingerMs, 700u);
+  EXPECT_EQ(back.leavesAtMs, 123456u);
 }
 
 TEST(StateFile, DamagedFilesAreRefusedWithAReason) {

@@ -387,6 +387,33 @@ TEST_F(MonoflashTest, WizardWaitsQuietlyForTheModeSwitch) {
   EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
 }
 
+// A recorder plugged in before the start that must switch first is told so once. A real recorder goes
+// on answering for a moment after the command; the wizard's window, made in that moment, must not
+// tell it again or take what it says as it goes for its identity.
+TEST_F(MonoflashTest, RecorderThatMustSwitchAtTheStartIsToldOnce) {
+  const RecorderFile recorder(Made([](sim::Recorder& r) {
+    r.sub.version = "1.00", r.modeByte = 3, r.modeSwitchLingerMs = 1500;
+  }));
+  Monoflash run(ZT_MONOFLASH_CUSTOMER, "", recorder.path());
+  ASSERT_TRUE(run.started());
+  bool boxSeen = false;
+  HWND sheet = nullptr;
+  EXPECT_TRUE(run.Until([&] {
+    boxSeen |= run.FindMessageBox() != nullptr;
+    sheet = run.Find("#32770", kSheetTitle);
+    return sheet && Wizard(sheet).Page() == 1;
+  })) << "the switched recorder was not offered the update";
+  EXPECT_FALSE(boxSeen) << "its expected absence was reported";
+  const sim::Recorder after = recorder.Read();
+  EXPECT_EQ(std::count(after.log.begin(), after.log.end(), std::string("E2 02")), 1) << "told to switch again";
+  if (sheet) {
+    EXPECT_NE(Wizard(sheet).PageText(1002).find("Current firmware version\t\t1.00\n"), std::string::npos)
+        << Wizard(sheet).PageText(1002);
+    EXPECT_TRUE(Wizard(sheet).PressCancel());
+  }
+  EXPECT_EQ(run.WaitExit(), std::optional<DWORD>(1));
+}
+
 // While one recorder is in use, a second one plugged in is left alone: the wizard stays with the first
 // and updates only it. A run with no recorder in use shows first that the second one's arrival is
 // heard and examined, so that the silence after it means something.

@@ -26,7 +26,6 @@ using e2e::Wizard;
 
 const std::string kTitle = "Firmware update program";
 const std::string kUpdateFailed = "The update has not been done properly.\nPlease update again.";
-const std::string kNotSupported = "This Update program does not support this firmware version.";
 
 // A build and the region its image goes to. Every bundle brings version 1.01.
 struct Bundle {
@@ -42,7 +41,6 @@ struct Bundle {
 };
 
 const Bundle kSubCustomer{"sub processor, customer entry", ZT_MONOFLASH_CUSTOMER, false, 1, 1024, 31744};
-const Bundle kSubFactory{"sub processor, factory entry", ZT_MONOFLASH_FACTORY, true, 1, 1024, 31744};
 const Bundle kMainCustomer{"main processor, customer entry", ZT_MONOFLASH_MAIN_CUSTOMER, false, 0, 524288, 131073};
 const Bundle kMainFactory{"main processor, factory entry", ZT_MONOFLASH_MAIN_FACTORY, true, 0, 524288, 131073};
 
@@ -149,11 +147,11 @@ void RunCase(const Bundle& bundle, const Interruption& at, Mode mode) {
   const RecorderFile recorder(Made(bundle, at));
   const sim::Recorder before = recorder.Read();
 
-  // A recorder gone at the preparation cannot be told from one that refused it.
+  // A recorder gone at the preparation is told apart from one that refused it by its volume, which
+  // went with it: the user is asked to try again, not told that the firmware does not fit.
   const bool prepared = std::string(at.command) != "E4 00";
   ASSERT_NO_FATAL_FAILURE(RunOnce(bundle, mode, recorder, "1.00",
-                                  at.firstRunSucceeds ? Outcome::Updates : Outcome::Fails,
-                                  prepared ? kUpdateFailed : kNotSupported));
+                                  at.firstRunSucceeds ? Outcome::Updates : Outcome::Fails, kUpdateFailed));
   const sim::Recorder gone = recorder.Read();
   ASSERT_FALSE(gone.attached) << "the recorder never vanished";
   EXPECT_EQ(Target(gone, bundle).imageComplete, !prepared || at.afterFinish);
@@ -195,7 +193,6 @@ void RunMatrix(const Bundle& bundle, size_t commands) {
 }
 
 TEST(MonoflashInterrupted, SubProcessorCustomerEntry) { RunMatrix(kSubCustomer, kSubSequenceLength); }
-TEST(MonoflashInterrupted, SubProcessorFactoryEntry) { RunMatrix(kSubFactory, kSubSequenceLength); }
 TEST(MonoflashInterrupted, MainProcessorCustomerEntry) { RunMatrix(kMainCustomer, std::size(kSequence)); }
 TEST(MonoflashInterrupted, MainProcessorFactoryEntry) { RunMatrix(kMainFactory, std::size(kSequence)); }
 

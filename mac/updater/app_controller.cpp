@@ -325,6 +325,8 @@ void FwUpAppController::finishPath() {
   const MacFinish finish = DecideMacFinish(GetCommandOptionNum());
   if (finish.createCompleteMarker) CreateReflashCompleteCheckDir();
   if (finish.endProgram) {
+    // As page 5 would: the recorder is let go and restarts into its new firmware.
+    FwUpDeviceManager::releaseObject();
     EndProgram();
     return;
   }

@@ -123,3 +123,33 @@ function(zt_mac_login_item_plugin bundle)
     CFBundlePackageType=BNDL
     NSPrincipalClass=LoginItemPlugin)
 endfunction()
+
+# zt_reflash_app(<target> BUNDLE <folder>/Reflash.app PAYLOAD <folder> PAYLOAD_TARGET <target>
+#                SOURCES ... LIBS ... [VERSION <version>] [KEXT_VERSION <version>] [STRINGS ...]):
+# Reflash as shipped: the application "Firmware Update" with the single-target payload of one
+# processor (pictures, glossary table, FwUpDate.INI, Firm.bin and Firm2.bin when the payload has
+# one), the driver in KextV2 and KextV3, CopyKextTool and both login-item plug-ins.
+function(zt_reflash_app target)
+  cmake_parse_arguments(R "" "BUNDLE;PAYLOAD;PAYLOAD_TARGET;VERSION;KEXT_VERSION" "SOURCES;LIBS;STRINGS;EXTRA" ${ARGN})
+  if(NOT R_VERSION)
+    set(R_VERSION ${ZT_FIRMWARE_VERSION})
+  endif()
+  if(NOT R_KEXT_VERSION)
+    set(R_KEXT_VERSION 1.2.0)
+  endif()
+  set(resources)
+  foreach(item wizard1.jpg wizard2.jpg wizard3.jpg glossaries.txt FwUpDate.INI Firm.bin ${R_EXTRA})
+    list(APPEND resources ${R_PAYLOAD}/${item}=${item})
+  endforeach()
+  zt_mac_app(${target}
+    BUNDLE ${R_BUNDLE}
+    EXECUTABLE Reflash NAME "Firmware Update" VERSION ${R_VERSION} IDENTIFIER com.kestrel.Reflash
+    SOURCES ${R_SOURCES} LIBS ${R_LIBS}
+    RESOURCES ${resources}
+    STRINGS ${R_STRINGS}
+    PROGRAMS CopyKextTool=CopyKextTool)
+  add_dependencies(${target}_resources ${R_PAYLOAD_TARGET})
+  zt_mac_kext_folders(${R_BUNDLE}/Contents/Resources VERSION ${R_KEXT_VERSION})
+  zt_mac_login_item_plugin(${R_BUNDLE}/Contents/Resources/Tiger.bundle)
+  zt_mac_login_item_plugin(${R_BUNDLE}/Contents/Resources/Leopard.bundle)
+endfunction()

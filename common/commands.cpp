@@ -236,4 +236,28 @@ uint64_t DecodeSerialId(std::span<const uint8_t> reply) {
   }
   return value;
 }
+
+std::string PadLeft8(std::string_view text) {
+  std::string out(text.size() < 8 ? 8 - text.size() : 0, ' ');
+  out.append(text);
+  return out;
+}
+
+std::string ReplyText(std::span<const uint8_t> reply, size_t offset) {
+  const size_t end = std::min(reply.size(), kReplyBufferSize);
+  std::string text;
+  for (size_t i = offset; i < end && reply[i] != 0; ++i) text.push_back(static_cast<char>(reply[i]));
+  return text;
+}
+
+std::string DecodeModelName(std::span<const uint8_t> reply) { return PadLeft8(ReplyText(reply, 0)); }
+
+std::string DecodeFirmwareVersionText(std::span<const uint8_t> reply, uint8_t target) {
+  return PadLeft8(ReplyText(reply, target != 0 ? 10 : 0));
+}
+
+bool IsKnownDeviceId(uint32_t reply, uint16_t configuredId, const std::function<bool(uint16_t)>& acceptsSecondEntry) {
+  if (reply == configuredId) return true;
+  return acceptsSecondEntry && acceptsSecondEntry(static_cast<uint16_t>(reply));
+}
 }  // namespace mac

@@ -8,8 +8,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TargetCode : uint8_t { Main = 0, Sub = 1 };
@@ -157,4 +159,34 @@ std::array<uint32_t, 10> RequestWords(const Command& command, uint32_t transferL
 // The serial query (E0 06): byte 0 counts the decimal digits that follow. A count beyond the reply
 // is cut to the reply; a non-digit ends the number.
 uint64_t DecodeSerialId(std::span<const uint8_t> reply);
+
+// The Mac receives every identification reply into a zeroed buffer of this size, so a text in it
+// always ends, at the latest, at the buffer's end.
+inline constexpr size_t kReplyBufferSize = 64;
+
+// The lengths the Mac asks for.
+inline constexpr uint32_t kModelNameLength = 8;
+inline constexpr uint32_t kDeviceStateLength = 8;
+inline constexpr uint32_t kFirmwareVersionsLength = 18;
+inline constexpr uint32_t kDeviceIdLength = 4;
+inline constexpr uint32_t kSerialLength = 64;
+inline constexpr uint32_t kStepCountLength = 2;
+
+// "%8s": blanks on the left up to eight characters; a longer text stays whole.
+std::string PadLeft8(std::string_view text);
+
+// The text from `offset` up to the first zero byte, read as the Mac reads it from its zeroed reply
+// buffer (bytes past the buffer do not count).
+std::string ReplyText(std::span<const uint8_t> reply, size_t offset);
+
+// The model name (E0 00) as the Mac shows it: the zero-ended text, padded on the left to eight.
+std::string DecodeModelName(std::span<const uint8_t> reply);
+
+// The firmware version text (E0 02) of one processor: from byte 10 for the sub processor (a nonzero
+// target), else from byte 0, ending at the first zero byte, padded on the left to eight.
+std::string DecodeFirmwareVersionText(std::span<const uint8_t> reply, uint8_t target);
+
+// A recorder this bundle can update (E0 0B): the 32-bit reply equals the configured device id (16 bits),
+// or the second firmware entry accepts its low 16 bits.
+bool IsKnownDeviceId(uint32_t reply, uint16_t configuredId, const std::function<bool(uint16_t)>& acceptsSecondEntry);
 }  // namespace mac

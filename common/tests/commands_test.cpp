@@ -200,4 +200,67 @@ TEST(MacRequest, SerialDigitsBoundedByTheReply) {
   for (const Case& c : cases) EXPECT_EQ(mac::DecodeSerialId(c.reply), c.serial);
 }
 
+TEST(MacReplies, ModelNameEndsAtTheFirstZeroAndIsPaddedOnTheLeft) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> reply;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"blank-padded by the recorder", {'Z', 'T', '-', '5', '1', '0', '0', ' '}, "ZT-5100 "},
+      {"zero-padded", {'Z', 'T', '5', 0, 0, 0, 0, 0}, "     ZT5"},
+      {"zero in the middle", {'A', 0, 'B', 'C'}, "       A"},
+      {"empty reply", {}, "        "},
+      {"first byte zero", {0, 'Z', 'T'}, "        "},
+      // No zero within the buffer: the text ends with the buffer, never past it.
+      {"fills the buffer", std::vector<uint8_t>(80, 'M'), std::string(64, 'M')},
+      {"exactly eight", {'1', '2', '3', '4', '5', '6', '7', '8', 0}, "12345678"},
+      {"nine", {'1', '2', '3', '4', '5', '6', '7', '8', '9'}, "123456789"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(mac::DecodeModelName(c.reply), c.shown) << c.name;
+}
+
+TEST(MacReplies, VersionTextOfTheConfiguredProcessor) {
+  const std::vector<uint8_t> reply = {'1', '.', '0', '1', 0, 0, 0, 0, 0xAA, 0xBB, '2', '.', '0', '3', 'A', 0, 0, 0};
+  struct Case {
+    std::vector<uint8_t> reply;
+    uint8_t target;
+    std::string text;
+  };
+  const Case cases[] = {
+      {reply, 0, "    1.01"},
+      {reply, 1, "   2.03A"},
+      {reply, 7, "   2.03A"},  // any nonzero target reads the sub processor's text
+      {std::vector<uint8_t>(reply.begin(), reply.begin() + 10), 1, "        "},
+      {{'V', '1', '.', '0', '0', ' ', ' ', ' ', 0}, 0, "V1.00   "},
+      {{'1', '.', '0', '0', '0', '0', '0', '0', '9', '9', 0}, 0, "1.00000099"},  // no zero before byte 10
+  };
+  for (const Case& c : cases) EXPECT_EQ(mac::DecodeFirmwareVersionText(c.reply, c.target), c.text);
+}
+
+TEST(MacReplies, DeviceIdOfThisBundleOrItsSecondEntry) {
+  const auto second = [](uint16_t id) { return id == 41; };
+  struct Case {
+    uint32_t reply;
+    bool secondEntry;
+    bool known;
+  };
+  const Case cases[] = {
+      {40, false, true},       {41, false, false}, {41, true, true},  {0x10028, true, false},
+      {0x10029, true, true},  // the second entry looks at the low 16 bits only
+      {0x10028, false, false}, {0, true, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(mac::IsKnownDeviceId(c.reply, 40, c.secondEntry ? second : std::function<bool(uint16_t)>()), c.known)
+        << std::hex << c.reply;
+  }
+}
+
+TEST(MacReplies, PadLeft8) {
+  EXPECT_EQ(mac::PadLeft8(""), "        ");
+  EXPECT_EQ(mac::PadLeft8("1234567"), " 1234567");
+  EXPECT_EQ(mac::PadLeft8("12345678"), "12345678");
+  EXPECT_EQ(mac::PadLeft8("123456789"), "123456789");
+}
+
 }  // namespace

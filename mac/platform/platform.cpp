@@ -80,6 +80,7 @@ Platform::Platform(PlatformOptions options)
       authorization_(clock_, files_, transcript_),
       appleEvents_(transcript_),
       loginItems_(files_, transcript_),
+      power_(transcript_),
       simulation_(clock_, runLoop_, application_, transcript_, usb_, workspace_, authorization_) {
   for (const char* folder : {"/Applications", "/Library/Extensions", "/Library/Application Support",
                              "/System/Library/Extensions", "/System/Library/CoreServices", "/tmp", "/Volumes"}) {

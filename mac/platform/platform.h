@@ -24,6 +24,7 @@
 #include "mac/platform/files.h"
 #include "mac/platform/foundation.h"
 #include "mac/platform/iokit.h"
+#include "mac/platform/power.h"
 #include "mac/platform/processes.h"
 #include "mac/platform/runloop.h"
 #include "mac/platform/simulation.h"
@@ -82,6 +83,7 @@ class Platform {
   Authorization& authorization() { return authorization_; }
   AppleEvents& appleEvents() { return appleEvents_; }
   LoginItems& loginItems() { return loginItems_; }
+  PowerManagement& power() { return power_; }
   Transcript& transcript() { return transcript_; }
 
   // The simulation's side.
@@ -138,6 +140,7 @@ class Platform {
   Authorization authorization_;
   AppleEvents appleEvents_;
   LoginItems loginItems_;
+  PowerManagement power_;
   Simulation simulation_;
   std::optional<World> world_;
 

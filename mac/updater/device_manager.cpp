@@ -154,6 +154,14 @@ bool IsUSBMassStorageClassName(std::string_view name) {
   return name == "IOUSBMassStorageClass" || name == "IOUSBMassStorageDriver";
 }
 bool IsUSBInterfaceClassName(std::string_view name) { return name == "IOUSBInterface" || name == "IOUSBHostInterface"; }
+bool IsVolumeOfDisk(std::string_view device, std::string_view disk) {
+  if (disk.empty() || !device.starts_with(disk)) return false;
+  const std::string_view rest = device.substr(disk.size());
+  if (rest.empty()) return true;
+  return rest.size() > 1 && rest[0] == 's' &&
+         rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
+}
+
 bool IsRecorderMediaName(std::string_view name) {
   return name == "KESTREL DVR Media" || name == "KESTREL PCM RECORDER Media" || name.starts_with("KESTREL DVR");
 }
@@ -320,8 +328,9 @@ mac::OSErr FwUpDeviceManager::getMountStatus(const std::string& bsdName, mac::FS
     if (const mac::OSErr error = mac_.volumes().FSGetVolumeInfo(index, &volume, &root); error != mac::noErr) return error;
     std::string device;
     if (const mac::OSErr error = mac_.volumes().PBHGetVolParmsSync(volume, &device); error != mac::noErr) return error;
-    // A prefix, as the device names of a disk's partitions begin with the disk's name.
-    if (device.compare(0, bsdName.size(), bsdName) == 0 && bsdName.size() <= device.size()) {
+    // The disk or one of its partitions. A bare prefix would also take another disk whose number
+    // begins the same (disk12s1 for disk1), and the update would eject that disk instead.
+    if (IsVolumeOfDisk(device, bsdName)) {
       if (ref) *ref = root;
       return mac::noErr;
     }

@@ -35,6 +35,9 @@ bool IsUSBMassStorageClassName(std::string_view name);
 bool IsUSBInterfaceClassName(std::string_view name);
 // The recorder's whole-disk media entry.
 bool IsRecorderMediaName(std::string_view name);
+// Whether a volume's device name ("disk1s1") belongs to the disk named `disk` ("disk1"): the disk
+// itself or one of its partitions, never another disk whose name merely begins the same ("disk12s1").
+bool IsVolumeOfDisk(std::string_view device, std::string_view disk);
 
 inline constexpr uint16_t kRecorderVendorId = 0x0C2F;
 inline constexpr const char* kBlockCommandsServiceName = "com_kestrel_DSSBlockCommandsDevice";

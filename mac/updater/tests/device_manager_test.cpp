@@ -158,18 +158,35 @@ TEST_F(DeviceManager, EjectionTriesTenTimesHalfASecondApart) {
   }
 }
 
-TEST_F(DeviceManager, VolumeByBsdNamePrefixTakesTheFirstMountedThatBeginsWithIt) {
-  // disk1 is the beginning of disk12's partition names: the first such volume by index is taken.
+// disk1 is the beginning of disk12's partition names; another disk mounted before the recorder's
+// must never be taken for it, or the update would eject it.
+TEST_F(DeviceManager, VolumeOfAnotherDiskWhoseNameBeginsTheSameIsNeverTaken) {
   m.mac().usb().disconnect();
   m.mac().volumes().mount("disk12s1", "/Volumes/Backup");
   mac::UsbOptions options = m.mac().usbOptions();
   options.bsdDisk = "disk1";
   m.mac().usb().connect(m.recorder, options);
-  EXPECT_EQ(Make().volumePaths(), std::vector<std::string>{"/Volumes/Backup"});
+  EXPECT_EQ(Make().volumePaths(), std::vector<std::string>{"/Volumes/ZT-5100"});
   FwUpDeviceManager::releaseObject();
   m.mac().volumes().unmount("/Volumes/Backup");
   m.mac().volumes().mount("disk12s1", "/Volumes/Backup");  // now after the recorder's
   EXPECT_EQ(Make().volumePaths(), std::vector<std::string>{"/Volumes/ZT-5100"});
+}
+
+TEST(IsVolumeOfDisk, TheDiskAndItsPartitionsOnly) {
+  const struct {
+    const char* device;
+    const char* disk;
+    bool belongs;
+  } cases[] = {
+      {"disk1", "disk1", true},     {"disk1s1", "disk1", true},   {"disk1s12", "disk1", true},
+      {"disk12s1", "disk1", false}, {"disk12", "disk1", false},   {"disk1s", "disk1", false},
+      {"disk1sx", "disk1", false},  {"disk", "disk1", false},     {"disk1s1", "", false},
+      {"disk2s1", "disk1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsVolumeOfDisk(c.device, c.disk), c.belongs) << c.device << " of " << c.disk;
+  }
 }
 
 TEST_F(DeviceManager, ARecorderAskingForStorageModeIsSwitchedAndTakenUpWhenItReturns) {

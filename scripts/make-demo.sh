@@ -46,4 +46,10 @@ if [ ! -f "$ZT_WINEPREFIX/system.reg" ]; then
   step "preparing Wine (only the first time)" prepare_wine
 fi
 echo
-BUILD=$build exec "$here/scripts/demo.sh"
+status=0
+BUILD=$build "$here/scripts/demo.sh" || status=1
+echo
+echo "######## The same job on the Mac: Reflash in a simulated Mac ########"
+echo
+"$here/scripts/demo-mac.sh" "$build/native" || status=1
+exit $status

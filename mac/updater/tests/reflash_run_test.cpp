@@ -111,6 +111,31 @@ TEST_F(ReflashRun, SubProcessorAsTheFirstStageLeavesItsMarker) {
   Has(Recorder(), "sub processor firmware: 1.01");
 }
 
+// The recorder pulled out while its image is written: the run says so and ends; plugged in again, the
+// processor reports 0.00 and the next run finishes the job.
+TEST_F(ReflashRun, InterruptedUpdateIsFinishedByTheNextRun) {
+  for (const char* command : {"E4-02", "E4-03"}) {
+    SCOPED_TRACE(command);
+    Create();
+    ASSERT_EQ(Tool(RECORDER_SIM, {"fault", recorder(), "vanish", command, "1"}).code, 0);
+    const Result failed = Run("/Applications/Main/Reflash.app", "click \"Start\"\nclick \"Yes\"\n");
+    ASSERT_EQ(failed.code, 0) << failed.out << failed.err;
+    Has(failed.out, "The update has not been done properly.");
+    Has(Recorder(), "main processor firmware: 0.00 (image incomplete");
+
+    ASSERT_EQ(Tool(RECORDER_SIM, {"plug", recorder()}).code, 0);
+    const Result again = Run("/Applications/Main/Reflash.app", "click \"Start\"\nclick \"Finish\"\n");
+    ASSERT_EQ(again.code, 0) << again.out << again.err;
+    Has(again.out, "Current firmware version\t\t0.00");
+    Has(again.out, "The firmware has been successfully updated to version 1.01.");
+    const std::string r = Recorder();
+    Has(r, "main processor firmware: 1.01");
+    Has(r, "read back: yes");
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+}
+
 TEST_F(ReflashRun, DriverRefusedEndsWith13012) {
   Create({"--no-kext", "--password", "refuse"});
   const Result run = Run("/Applications/Main/Reflash.app", "click \"Yes\"\nclick \"Yes\"\n");

@@ -29,6 +29,7 @@ class CWFwUpBaseSheet : public win::CPropertySheet {
   void SetStageNo(int stage) { StageNo = stage; }
   // Starts the stage StageNo names and hides the sheet until the poll has seen it end.
   void RunStage();
+  bool IsStageRunning() const { return StageRunning; }
   void SetCloseAllowed(bool allowed) { CloseAllowed = allowed; }
   // The Close item of the window's menu, greyed while a stage runs and between the stages.
   void EnableCloseItem(bool enable);

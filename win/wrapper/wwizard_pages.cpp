@@ -125,6 +125,9 @@ BOOL CWWizard2SecondUpdate::OnSetActive() {
 }
 
 LRESULT CWWizard2SecondUpdate::OnWizardNext() {
+  // A second Next typed ahead on page 1 reaches this page behind the hidden sheet while stage 1 still
+  // runs; it was answered there, and one stage runs at a time.
+  if (Sheet.IsStageRunning()) return -1;
   Sheet.SetStageNo(2);
   Sheet.RunStage();
   return 0;

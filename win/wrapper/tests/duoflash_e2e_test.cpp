@@ -488,6 +488,52 @@ TEST_F(DuoflashTest, StagesRunWithTheirSwitchesBehindTheHiddenSheet) {
   EXPECT_TRUE(TempFiles().empty()) << duo::Utf8(*TempFiles().begin());
 }
 
+// Next pressed twice on page 1 (a double click, or Enter typed ahead) reaches page 2 behind the
+// hidden sheet while stage 1 runs; one stage runs at a time, and page 2 waits for its own Next.
+TEST_F(DuoflashTest, NextPressedTwiceStartsOneStage) {
+  Process run(ProgramPath(ZT_DUOFLASH_STANDIN), L"", Env(L"1"));
+  ASSERT_TRUE(run.started()) << run.error();
+  std::optional<Sheet> sheet = WaitForPage(run, 0);
+  ASSERT_TRUE(sheet);
+  Hold(true);
+  ASSERT_TRUE(sheet->Press(Sheet::kNext));
+  ASSERT_TRUE(sheet->Press(Sheet::kNext));
+  EXPECT_TRUE(Until([&] { return !sheet->Visible() && StageLog().size() == 1; }, 10000));
+  EXPECT_FALSE(Until([&] { return StageLog().size() > 1; }, 1000)) << "a second stage started";
+  EXPECT_EQ(sheet->Page(), 1);
+  Hold(false);
+
+  sheet = WaitForPage(run, 1);
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(StageLog().size(), 1u);
+  ASSERT_TRUE(sheet->Press(Sheet::kNext));
+  EXPECT_TRUE(WaitForEnd(run).exitCode);
+  EXPECT_EQ(StageLog().size(), 2u);
+}
+
+// Closing the hidden window from outside while a stage runs ends the wrapper, and leaves the stage to
+// finish on its own.
+TEST_F(DuoflashTest, WindowClosedWhileAStageRunsLeavesTheStageRunning) {
+  Process run(ProgramPath(ZT_DUOFLASH_STANDIN), L"", Env(L"12"));
+  ASSERT_TRUE(run.started()) << run.error();
+  const std::optional<Sheet> sheet = WaitForPage(run, 0);
+  ASSERT_TRUE(sheet);
+  Hold(true);
+  ASSERT_TRUE(sheet->Press(Sheet::kNext));
+  std::vector<DWORD> stage;
+  ASSERT_TRUE(Until([&] { return !(stage = duo::ChildProcessesNamed(run.id(), L"st1Updata.exe")).empty(); }));
+  PostMessageW(sheet->handle(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitForEnd(run).exitCode) << "the wrapper did not end";
+  EXPECT_TRUE(duo::ProcessRunning(stage.front())) << "the stage went with the wrapper";
+  Hold(false);
+  EXPECT_TRUE(Until([&] { return !duo::ProcessRunning(stage.front()); }, 10000));
+  // The program of the stage that ran on could not be deleted; nothing else stays.
+  std::set<std::wstring> left = TempFiles();
+  left.erase(L"st1Updata.exe");
+  left.erase(kMarker);  // the stage's own, written after the wrapper had gone
+  EXPECT_TRUE(left.empty()) << duo::Utf8(*left.begin());
+}
+
 // A stage may end with the code that also stands for a process still running; it must be seen to
 // end all the same.
 TEST_F(DuoflashTest, StageEndingWithTheStillActiveCodeIsSeenToEnd) {

@@ -1,4 +1,4 @@
-// duoflash-drive <Duoflash.exe>: runs a whole update through the two-stage wrapper as a user would
+// duoflash-drive <Duoflash.exe, a Windows path or one of the Unix side>: runs a whole update through the two-stage wrapper as a user would
 // make it (Next on page 1, Start in stage 1, Next on page 2, Start and Finish in stage 2) and says
 // what it sees on the way. The wrapper and its stages take the simulated recorder from this program's
 // environment. Exit code 0 when the wrapper went through both stages and ended; 1 otherwise.
@@ -69,7 +69,7 @@ int wmain(int argc, wchar_t** argv) {
     Say("usage: duoflash-drive <Duoflash.exe>");
     return 2;
   }
-  duo::Process run(argv[1], L"", {});
+  duo::Process run(duo::WindowsPath(duo::Utf8(argv[1])), L"", {});
   if (!run.started()) {
     Say(run.error());
     return 1;

@@ -17,9 +17,9 @@ constexpr UINT kStagePollMs = 500;
 constexpr wchar_t kRunIdentity[] = L"{396103E0-A98D-4e90-AD49-A6AFE48A6BA6}";
 
 constexpr uint32_t kSheetTexts[] = {
-    wrapper_text::kTitle,         wrapper_text::kOpening, wrapper_text::kConnect, wrapper_text::kFirstStageDone,
-    wrapper_text::kConnectAgain,  wrapper_text::kUpdateFailed, wrapper_text::kNext, wrapper_text::kCancel,
-    wrapper_text::kFinish,        wrapper_text::kUnsupportedSystem,
+    wrapper_text::kTitle,        wrapper_text::kOpening,      wrapper_text::kConnect, wrapper_text::kFirstStageDone,
+    wrapper_text::kConnectAgain, wrapper_text::kUpdateFailed, wrapper_text::kNext,    wrapper_text::kCancel,
+    wrapper_text::kFinish,       wrapper_text::kUnsupportedSystem,
 };
 
 OSVERSIONINFOW CurrentOsVersion() {

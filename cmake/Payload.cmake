@@ -109,3 +109,45 @@ function(zt_windows_bundle name template target length)
     add_dependencies(payload_${name} ${libraries})
   endif()
 endfunction()
+
+# zt_copy_target_file(<target> <output>): a built program or library under another name.
+function(zt_copy_target_file target output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${output}
+    DEPENDS ${target})
+endfunction()
+
+# zt_wrapper_bundle(<name> STAGE1 <target> STAGE2 <target> [DIR <folder>]): the two-stage wrapper's
+# bundle in ${ZT_PAYLOAD_DIR}/<name> (or <folder>), built by the target payload_<name>: the two stage
+# programs and both libraries under the names the wrapper writes them as, its glossary table, its two
+# pictures, and TWINFLASH.INI with the byte count of each. The stages and the libraries are targets of
+# the Windows tree.
+function(zt_wrapper_bundle name)
+  cmake_parse_arguments(B "" "STAGE1;STAGE2;DIR" "" ${ARGN})
+  if(NOT B_STAGE1 OR NOT B_STAGE2)
+    message(FATAL_ERROR "zt_wrapper_bundle(${name}): STAGE1 and STAGE2 name the stage programs")
+  endif()
+  set(dir ${ZT_PAYLOAD_DIR}/${name})
+  if(B_DIR)
+    set(dir ${B_DIR})
+  endif()
+  file(MAKE_DIRECTORY ${dir})
+  zt_glossary(duoflash ${dir}/Glossaries.txt)
+  zt_copy(${ZT_PAYLOAD_SOURCES}/pictures/wizard1.jpg ${dir}/wwizard1.jpg)
+  zt_copy(${ZT_PAYLOAD_SOURCES}/pictures/wizard2.jpg ${dir}/wwizard2.jpg)
+  zt_copy_target_file(${B_STAGE1} ${dir}/st1Updata.exe)
+  zt_copy_target_file(${B_STAGE2} ${dir}/st2Updata.exe)
+  zt_copy_target_file(kesgloss ${dir}/WKesGloss.dll)
+  zt_copy_target_file(dsscancel ${dir}/WDSSCancel.dll)
+  zt_configuration(win-TWINFLASH.INI ${dir}/TWINFLASH.INI SIZES
+    RESOURCE:IdBinSt1UpdataExe=${dir}/st1Updata.exe
+    RESOURCE:IdBinSt2UpdataExe=${dir}/st2Updata.exe
+    RESOURCE:IdBinGlossariesTxt=${dir}/Glossaries.txt
+    RESOURCE:IdBinKesGlossDll=${dir}/WKesGloss.dll
+    RESOURCE:IdBinDSSCancelDll=${dir}/WDSSCancel.dll
+    RESOURCE:IdBinWWizard1Jpeg=${dir}/wwizard1.jpg
+    RESOURCE:IdBinWWizard2Jpeg=${dir}/wwizard2.jpg)
+  add_custom_target(payload_${name} ALL DEPENDS
+    ${dir}/TWINFLASH.INI ${dir}/Glossaries.txt ${dir}/wwizard1.jpg ${dir}/wwizard2.jpg ${dir}/st1Updata.exe
+    ${dir}/st2Updata.exe ${dir}/WKesGloss.dll ${dir}/WDSSCancel.dll)
+endfunction()

@@ -13,7 +13,8 @@ CWinApp* CurrentApp() { return g_app; }
 int CWinApp::Run(HINSTANCE instance) {
   instance_ = instance;
   g_app = this;
-  if (arguments_.empty()) {
+  // A program with a wide entry point may find no narrow arguments at all.
+  if (arguments_.empty() && __argv) {
     for (int i = 0; i < __argc; ++i) arguments_.emplace_back(__argv[i]);
   }
   if (InitInstance()) {

@@ -1,5 +1,6 @@
 #include "win/framework/dialog.h"
 
+#include <cstddef>
 #include <exception>
 
 namespace win {
@@ -26,6 +27,20 @@ void DataExchange::Text(int controlId, std::string& text) {
   const int length = GetWindowTextLengthA(control);
   std::string value(static_cast<size_t>(length) + 1, '\0');
   const int copied = GetWindowTextA(control, value.data(), length + 1);
+  value.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+  text = std::move(value);
+}
+
+void DataExchange::Text(int controlId, std::wstring& text) {
+  const HWND control = ::GetDlgItem(dialog_, controlId);
+  if (!control) return;
+  if (!save_) {
+    SetWindowTextW(control, text.c_str());
+    return;
+  }
+  const int length = GetWindowTextLengthW(control);
+  std::wstring value(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(control, value.data(), length + 1);
   value.resize(static_cast<size_t>(copied > 0 ? copied : 0));
   text = std::move(value);
 }
@@ -138,6 +153,10 @@ INT_PTR CPropertyPage::OnNotify(const NMHDR& header) {
   }
 }
 
+// One page procedure serves narrow and wide sheets: the page's object is found at the same place in
+// both descriptions.
+static_assert(offsetof(PROPSHEETPAGEA, lParam) == offsetof(PROPSHEETPAGEW, lParam));
+
 INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CPropertyPage*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   try {
@@ -167,9 +186,24 @@ INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM wParam,
 CPropertySheet::CPropertySheet(const char* caption, HWND parent, UINT startPage)
     : caption_(caption ? caption : ""), parent_(parent), startPage_(startPage) {}
 
+CPropertySheet::CPropertySheet(const wchar_t* caption, HWND parent, UINT startPage)
+    : unicode_(true), wideCaption_(caption ? caption : L""), parent_(parent), startPage_(startPage) {}
+
+namespace {
+// A window procedure is set and called through the calls of its own width: going through the other
+// width would turn the window into one of that width and every text would pass through a code page.
+void SetWindowProc(HWND hwnd, WNDPROC proc, bool wide) {
+  if (wide) {
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+  } else {
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+  }
+}
+}  // namespace
+
 CPropertySheet::~CPropertySheet() {
   if (hwnd_ && original_) {
-    SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    SetWindowProc(hwnd_, original_, wideProc_);
     RemovePropA(hwnd_, kSheetProperty);
   }
 }
@@ -180,6 +214,16 @@ void CPropertySheet::AddPage(CPropertyPage* page) {
 }
 
 INT_PTR CPropertySheet::DoModal() {
+  CPropertySheet* const outer = creatingSheet;
+  creatingSheet = this;
+  const INT_PTR result = unicode_ ? RunWide() : RunAnsi();
+  creatingSheet = outer;
+  hwnd_ = nullptr;
+  original_ = nullptr;
+  return result;
+}
+
+INT_PTR CPropertySheet::RunAnsi() {
   std::vector<PROPSHEETPAGEA> descriptions(pages_.size());
   for (size_t i = 0; i < pages_.size(); ++i) {
     PROPSHEETPAGEA& d = descriptions[i];
@@ -205,24 +249,43 @@ INT_PTR CPropertySheet::DoModal() {
   header.nStartPage = startPage_;
   header.ppsp = descriptions.data();
   header.pfnCallback = SheetCallback;
+  return PropertySheetA(&header);
+}
 
-  CPropertySheet* const outer = creatingSheet;
-  creatingSheet = this;
-  const INT_PTR result = PropertySheetA(&header);
-  creatingSheet = outer;
-  hwnd_ = nullptr;
-  original_ = nullptr;
-  return result;
+INT_PTR CPropertySheet::RunWide() {
+  std::vector<PROPSHEETPAGEW> descriptions(pages_.size());
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    PROPSHEETPAGEW& d = descriptions[i];
+    d.dwSize = sizeof d;
+    d.dwFlags = PSP_DEFAULT;
+    d.hInstance = pages_[i]->module();
+    d.pszTemplate = MAKEINTRESOURCEW(pages_[i]->templateId());
+    d.pfnDlgProc = CPropertyPage::PageProc;
+    d.lParam = reinterpret_cast<LPARAM>(pages_[i]);
+    if (!pages_[i]->wideTitle_.empty()) {
+      d.dwFlags |= PSP_USETITLE;
+      d.pszTitle = pages_[i]->wideTitle_.c_str();
+    }
+  }
+
+  PROPSHEETHEADERW header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_PROPSHEETPAGE | PSH_USECALLBACK | PSH_NOAPPLYNOW | (wizard_ ? PSH_WIZARD : 0);
+  header.hwndParent = parent_;
+  header.hInstance = GetModuleHandleW(nullptr);
+  header.pszCaption = wideCaption_.c_str();
+  header.nPages = static_cast<UINT>(descriptions.size());
+  header.nStartPage = startPage_;
+  header.ppsp = descriptions.data();
+  header.pfnCallback = SheetCallback;
+  return PropertySheetW(&header);
 }
 
 int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
   CPropertySheet* self = creatingSheet;
   if (message != PSCB_INITIALIZED || !self) return 0;
   try {
-    self->hwnd_ = hwnd;
-    SetPropA(hwnd, kSheetProperty, self);
-    self->original_ =
-        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProc)));
+    self->Subclass(hwnd);
     self->OnInitDialog();
   } catch (...) {
     // The sheet goes on with whatever its initialisation reached.
@@ -230,16 +293,32 @@ int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
   return 0;
 }
 
+void CPropertySheet::Subclass(HWND hwnd) {
+  hwnd_ = hwnd;
+  SetPropA(hwnd, kSheetProperty, this);
+  // The property sheet control made the window as wide as the call that created it.
+  wideProc_ = IsWindowUnicode(hwnd) != FALSE;
+  original_ = wideProc_ ? reinterpret_cast<WNDPROC>(
+                              SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProc)))
+                        : reinterpret_cast<WNDPROC>(
+                              SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProc)));
+}
+
 LRESULT CALLBACK CPropertySheet::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = static_cast<CPropertySheet*>(GetPropA(hwnd, kSheetProperty));
-  if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+  if (!self) {
+    return IsWindowUnicode(hwnd) ? DefWindowProcW(hwnd, message, wParam, lParam)
+                                 : DefWindowProcA(hwnd, message, wParam, lParam);
+  }
   if (message == WM_NCDESTROY) {
     const WNDPROC original = self->original_;
-    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    const bool wide = self->wideProc_;
+    SetWindowProc(hwnd, original, wide);
     RemovePropA(hwnd, kSheetProperty);
     self->hwnd_ = nullptr;
     self->original_ = nullptr;
-    return CallWindowProcA(original, hwnd, message, wParam, lParam);
+    return wide ? CallWindowProcW(original, hwnd, message, wParam, lParam)
+                : CallWindowProcA(original, hwnd, message, wParam, lParam);
   }
   try {
     return self->WindowProc(message, wParam, lParam);
@@ -253,6 +332,10 @@ LRESULT CPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CPropertySheet::Default(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (wideProc_) {
+    if (!original_) return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return CallWindowProcW(original_, hwnd_, message, wParam, lParam);
+  }
   if (!original_) return DefWindowProcA(hwnd_, message, wParam, lParam);
   return CallWindowProcA(original_, hwnd_, message, wParam, lParam);
 }
@@ -302,6 +385,21 @@ std::string AppName() {
 
 int MessageBoxText(HWND owner, const std::string& text, UINT flags) {
   return MessageBoxA(owner, text.c_str(), AppName().c_str(), flags);
+}
+
+std::wstring WideAppName() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name(path, length);
+  const size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  const size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  return name;
+}
+
+int MessageBoxText(HWND owner, const std::wstring& text, UINT flags) {
+  return MessageBoxW(owner, text.c_str(), WideAppName().c_str(), flags);
 }
 
 HWND FindOwnMessageBox() { return FindWindowA("#32770", AppName().c_str()); }

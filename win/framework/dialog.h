@@ -19,6 +19,8 @@ class DataExchange {
   DataExchange(HWND dialog, bool save) : dialog_(dialog), save_(save) {}
   bool saving() const { return save_; }
   void Text(int controlId, std::string& text);
+  // The same through the wide calls, for the texts of a Unicode program, which no code page can carry.
+  void Text(int controlId, std::wstring& text);
 
  private:
   HWND dialog_;
@@ -80,6 +82,7 @@ class CPropertyPage : public CDialog {
   CPropertySheet* sheet() const { return sheet_; }
   // A wizard shows the active page's title in its caption bar; set before the sheet is shown.
   void SetTitle(std::string title) { title_ = std::move(title); }
+  void SetTitle(std::wstring title) { wideTitle_ = std::move(title); }
 
  protected:
   friend class CPropertySheet;
@@ -97,12 +100,16 @@ class CPropertyPage : public CDialog {
 
   CPropertySheet* sheet_ = nullptr;
   std::string title_;
+  std::wstring wideTitle_;
 };
 
 // A property sheet; in wizard mode it shows one page at a time with Back, Next and Cancel.
+// Constructed with a wide caption, the sheet and its pages are Unicode windows (their controls take
+// UTF-16 texts through the W calls); with a narrow one they are ANSI windows.
 class CPropertySheet {
  public:
   CPropertySheet(const char* caption, HWND parent, UINT startPage);
+  CPropertySheet(const wchar_t* caption, HWND parent, UINT startPage);
   virtual ~CPropertySheet();
   CPropertySheet(const CPropertySheet&) = delete;
   CPropertySheet& operator=(const CPropertySheet&) = delete;
@@ -140,19 +147,30 @@ class CPropertySheet {
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   int IndexOfTemplate(UINT templateId) const;
 
+  INT_PTR RunAnsi();
+  INT_PTR RunWide();
+  void Subclass(HWND hwnd);
+
+  bool unicode_ = false;
   std::string caption_;
+  std::wstring wideCaption_;
   HWND parent_;
   UINT startPage_;
   bool wizard_ = false;
   std::vector<CPropertyPage*> pages_;
   HWND hwnd_ = nullptr;
   WNDPROC original_ = nullptr;
+  // Whether the window procedure in place before ours takes wide messages.
+  bool wideProc_ = false;
 };
 
 // The application's name: the executable's file name without its extension. Message boxes carry it
 // as their caption, which is how the program recognises its own boxes among the system's windows.
 std::string AppName();
 int MessageBoxText(HWND owner, const std::string& text, UINT flags);
+// The same box for a Unicode program: its caption is the executable's name as the file system has it.
+int MessageBoxText(HWND owner, const std::wstring& text, UINT flags);
+std::wstring WideAppName();
 // An open message box of this program (a dialog-class window captioned with the application's name).
 HWND FindOwnMessageBox();
 

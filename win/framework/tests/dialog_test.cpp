@@ -123,4 +123,79 @@ TEST(CPropertySheet, PagesDecideWhereNextGoesAndOnlyTheActivePageHearsCancel) {
   EXPECT_EQ(sheet.hwnd(), nullptr);
 }
 
+// A page of a Unicode sheet whose text no ANSI code page holds.
+class WidePage : public win::CPropertyPage {
+ public:
+  WidePage() : CPropertyPage(901) {}
+  std::wstring text = L"\u03a9\u03bc\u03ad\u03b3\u03b1 \u65e5\u672c\u8a9e";
+
+ protected:
+  BOOL OnInitDialog() override {
+    CPropertyPage::OnInitDialog();
+    return TRUE;
+  }
+  void DoDataExchange(win::DataExchange& exchange) override { exchange.Text(101, text); }
+};
+
+class WideSheet : public win::CPropertySheet {
+ public:
+  WideSheet() : CPropertySheet(L"\u30a6\u30a3\u30b6\u30fc\u30c9", nullptr, 0) {}
+  std::vector<std::function<void()>> steps;
+
+ protected:
+  BOOL OnInitDialog() override {
+    SetTimer(hwnd(), 1, 50, nullptr);
+    return TRUE;
+  }
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_TIMER && wParam == 1) {
+      if (next_ < steps.size()) {
+        steps[next_++]();
+      } else {
+        KillTimer(hwnd(), 1);
+      }
+      return 0;
+    }
+    return CPropertySheet::WindowProc(message, wParam, lParam);
+  }
+
+ private:
+  size_t next_ = 0;
+};
+
+std::wstring WideText(HWND window) {
+  wchar_t text[128] = {};
+  GetWindowTextW(window, text, 128);
+  return text;
+}
+
+// Whatever the ANSI code page, the texts of a wide sheet reach its windows and come back unchanged,
+// through our own window procedure as well.
+TEST(CPropertySheet, WideSheetKeepsTextsNoCodePageHolds) {
+  WideSheet sheet;
+  WidePage page;
+  page.SetTitle(std::wstring(L"\u03a3\u03b5\u03bb\u03af\u03b4\u03b1"));
+  sheet.AddPage(&page);
+  sheet.SetWizardMode();
+  const std::wstring caption = L"\u041c\u0430\u0441\u0442\u0435\u0440";
+  const std::wstring typed = L"\uc548\ub155";
+  sheet.steps = {
+      [&] {
+        EXPECT_TRUE(IsWindowUnicode(sheet.hwnd()));
+        EXPECT_EQ(WideText(sheet.hwnd()), L"\u03a3\u03b5\u03bb\u03af\u03b4\u03b1") << "the page's title";
+        EXPECT_EQ(WideText(GetDlgItem(page.hwnd(), 101)), page.text);
+        SetWindowTextW(sheet.hwnd(), caption.c_str());
+        SetWindowTextW(GetDlgItem(page.hwnd(), 101), typed.c_str());
+        page.UpdateData(TRUE);
+      },
+      [&] {
+        EXPECT_EQ(WideText(sheet.hwnd()), caption);
+        EXPECT_EQ(page.text, typed);
+        PostMessageW(sheet.hwnd(), WM_CLOSE, 0, 0);
+      },
+  };
+  sheet.DoModal();
+  EXPECT_EQ(sheet.hwnd(), nullptr);
+}
+
 }  // namespace

@@ -22,16 +22,22 @@ endif()
 # program started it first, so every Wine program of a run must share one display: `make test-win`
 # runs CTest inside a single xvfb-run, and wine-run.sh starts one only when no display is there.
 # GUI tests take turns, because windows of two tests on one desktop steal each other's focus.
+# DEVICE_LOCK marks a test that takes the recorder's system-wide device lock (the programs under test
+# do, and so do tests of the command layer): two at once would find it held by the other and wait or
+# fail. Every GUI test counts as one, since the updaters it starts take the lock.
 function(zt_add_test name)
-  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "GUI;DEVICE_LOCK" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${ZT_GTEST_MAIN})
   if(WIN32)
     if(T_GUI)
       add_test(NAME ${name} COMMAND ${ZT_WINE_RUN} $<TARGET_FILE:${name}>)
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "wine_desktop;device_lock")
     else()
       add_test(NAME ${name} COMMAND ${name})
+      if(T_DEVICE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK device_lock)
+      endif()
     endif()
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)

@@ -153,3 +153,59 @@ function(zt_reflash_app target)
   zt_mac_login_item_plugin(${R_BUNDLE}/Contents/Resources/Tiger.bundle)
   zt_mac_login_item_plugin(${R_BUNDLE}/Contents/Resources/Leopard.bundle)
 endfunction()
+
+# zt_mac_module(<target> FROM <bundle> TO <bundle> DEPENDS <target or file> ...): a whole application
+# bundle of the build copied into another bundle (as the wrapper carries its stage updaters), again
+# whenever one of the DEPENDS has changed. The copy replaces the one before.
+function(zt_mac_module target)
+  cmake_parse_arguments(M "" "FROM;TO" "DEPENDS" ${ARGN})
+  get_filename_component(name ${M_TO} NAME)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}-${name}.stamp)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${M_TO}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${M_FROM} ${M_TO}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${M_DEPENDS}
+    COMMENT "${name} into ${target}")
+  add_custom_target(${target}_${name}_module DEPENDS ${stamp})
+  add_dependencies(${target} ${target}_${name}_module)
+endfunction()
+
+# zt_twinflash_app(<target> BUNDLE <folder>/Twinflash.app PAYLOAD <folder> PAYLOAD_TARGET <target>
+#                  STAGE1 <target> <bundle> STAGE2 <target> <bundle> SOURCES ... LIBS ...
+#                  [STRINGS ...] [VERSION <version>] [KEXT_VERSION <version>]):
+# Twinflash as shipped: the application "TWINFLASH" whose Resources hold TWINFLASH.INI, MODULES with
+# both stage updaters (Reflash1.app the sub processor's, Reflash2.app the main processor's) and the
+# glossary table, IMAGES with the pictures of its two pages, the driver in KextV2 and KextV3, the
+# login-item plug-in and CopyKextTool.
+function(zt_twinflash_app target)
+  cmake_parse_arguments(T "" "BUNDLE;PAYLOAD;PAYLOAD_TARGET;VERSION;KEXT_VERSION" "STAGE1;STAGE2;SOURCES;LIBS;STRINGS" ${ARGN})
+  if(NOT T_VERSION)
+    set(T_VERSION ${ZT_FIRMWARE_VERSION})
+  endif()
+  if(NOT T_KEXT_VERSION)
+    set(T_KEXT_VERSION 1.2.0)
+  endif()
+  set(resources)
+  foreach(item TWINFLASH.INI MODULES/glossaries.txt IMAGES/wizard1.jpg IMAGES/wizard2.jpg)
+    list(APPEND resources ${T_PAYLOAD}/${item}=${item})
+  endforeach()
+  zt_mac_app(${target}
+    BUNDLE ${T_BUNDLE}
+    EXECUTABLE Twinflash NAME TWINFLASH VERSION ${T_VERSION} IDENTIFIER com.kestrel.Twinflash
+    SOURCES ${T_SOURCES} LIBS ${T_LIBS}
+    RESOURCES ${resources}
+    STRINGS ${T_STRINGS}
+    PROGRAMS CopyKextTool=CopyKextTool)
+  add_dependencies(${target}_resources ${T_PAYLOAD_TARGET})
+  zt_mac_kext_folders(${T_BUNDLE}/Contents/Resources VERSION ${T_KEXT_VERSION})
+  zt_mac_login_item_plugin(${T_BUNDLE}/Contents/Resources/Leopard.bundle)
+  set(number 1)
+  foreach(stage T_STAGE1 T_STAGE2)
+    list(GET ${stage} 0 stage_target)
+    list(GET ${stage} 1 stage_bundle)
+    zt_mac_module(${target} FROM ${stage_bundle} TO ${T_BUNDLE}/Contents/Resources/MODULES/Reflash${number}.app
+      DEPENDS ${stage_target} ${stage_target}_resources $<TARGET_FILE:${stage_target}>)
+    math(EXPR number "${number} + 1")
+  endforeach()
+endfunction()

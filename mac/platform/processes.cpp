@@ -41,7 +41,7 @@ void Processes::sync() const {
       continue;
     }
     outsidePids_.erase(outsidePids_.begin() + static_cast<std::ptrdiff_t>(i));
-    const auto it = std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.pid == pid; });
+    const auto it = std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.outside && p.pid == pid; });
     if (it == table_.end()) continue;
     const Process gone = *it;
     table_.erase(it);
@@ -51,6 +51,7 @@ void Processes::sync() const {
     if (std::find(outsidePids_.begin(), outsidePids_.end(), p.pid) != outsidePids_.end()) continue;
     p.command = p.command.substr(0, kKinfoProcCommSize - 1);
     if (!p.name.empty()) p.psn = {0, nextPsn_++};
+    p.outside = true;
     outsidePids_.push_back(p.pid);
     table_.push_back(p);
     if (observer_) observer_(table_.back(), true);
@@ -83,15 +84,18 @@ pid_t Processes::start(std::string command, std::string name, uid_t uid, std::st
 }
 
 void Processes::stop(pid_t pid) {
-  const auto it = std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.pid == pid; });
-  if (it == table_.end() || pid == self_.pid) return;
-  if (outside_.stop && std::find(outsidePids_.begin(), outsidePids_.end(), pid) != outsidePids_.end()) {
-    outside_.stop(pid);
+  stopEntry(std::find_if(table_.begin(), table_.end(), [pid](const Process& p) { return p.pid == pid; }));
+}
+
+void Processes::stopEntry(std::vector<Process>::iterator entry) {
+  if (entry == table_.end() || (!entry->outside && entry->pid == self_.pid)) return;
+  if (entry->outside) {
+    if (outside_.stop) outside_.stop(entry->pid);
     sync();
     return;
   }
-  const Process gone = *it;
-  table_.erase(it);
+  const Process gone = *entry;
+  table_.erase(entry);
   if (observer_) observer_(gone, false);
 }
 
@@ -162,7 +166,8 @@ OSErr Processes::KillProcess(const ProcessSerialNumber& psn) {
   const Process* p = byPsn(psn);
   if (!p) return procNotFound;
   transcript_.add("process \"" + p->name + "\" ended");
-  stop(p->pid);
+  // By its entry: a process of the world may have the pid of one of this table's own.
+  stopEntry(table_.begin() + (p - table_.data()));
   return noErr;
 }
 

@@ -60,6 +60,8 @@ class Processes {
     std::string bundlePath;   // applications only
     bool application = false;  // among the workspace's launched applications
     ProcessSerialNumber psn;
+    // Lives outside this process (in the world file); its pid may equal one of this table's own.
+    bool outside = false;
   };
 
   Processes(Transcript& transcript, Process self);
@@ -111,6 +113,7 @@ class Processes {
 
  private:
   const Process* byPsn(const ProcessSerialNumber& psn) const;
+  void stopEntry(std::vector<Process>::iterator entry);
   // Brings the processes from outside up to date (the table is what the system would answer now).
   void sync() const;
 

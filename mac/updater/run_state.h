@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "mac/shared/markers.h"
+
 namespace mac {
 class Platform;
 }
@@ -18,10 +20,6 @@ void SetCommandOptionNum(int mode);
 char GetDisabledAppTerminate();
 void SetDisabledAppTerminate(char disabled);
 
-// A driver was installed and the computer has not been restarted since.
-inline constexpr const char* kRebootCheckDir = "/tmp/KestrelReflashRebootCheck";
-// This stage is finished; the wrapper reads it.
-inline constexpr const char* kCompleteCheckDir = "/tmp/KestrelReflashCompleteCheck";
 void CreateReflashCompleteCheckDir();
 
 // A glossary text by id, and a glossary text used as a format for texts. Empty without a table.

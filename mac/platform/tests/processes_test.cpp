@@ -75,6 +75,34 @@ TEST_F(PlatformProcesses, TheProcessManagerFindsAndStopsANamedProcess) {
   EXPECT_TRUE(mac.transcript().contains("\"Firmware Update\" brought to the front"));
 }
 
+// The world numbers its processes apart from this table: a program of the world may carry the pid
+// of one of the system's own here. Stopping it stops that program, and leaves the other.
+TEST_F(PlatformProcesses, AProcessOfTheWorldWithAPidOfThisTableIsTheOneStopped) {
+  const pid_t taken = processes.table().front().pid;
+  Processes::Process monitor;
+  monitor.pid = taken;
+  monitor.uid = 501;
+  monitor.command = monitor.name = "Plug Monitor";
+  monitor.application = true;
+  std::vector<Processes::Process> world{monitor};
+  Processes::Outside outside;
+  outside.list = [&] { return world; };
+  outside.stop = [&](pid_t pid) { std::erase_if(world, [pid](const Processes::Process& p) { return p.pid == pid; }); };
+  processes.setOutside(std::move(outside));
+  const size_t before = processes.table().size();
+
+  ProcessSerialNumber psn{0, kNoProcess};
+  std::string name;
+  while (processes.GetNextProcess(&psn) == noErr && processes.CopyProcessName(psn, &name) == noErr && name != "Plug Monitor") {
+  }
+  ASSERT_EQ(name, "Plug Monitor");
+  EXPECT_EQ(processes.KillProcess(psn), noErr);
+  EXPECT_TRUE(world.empty());
+  EXPECT_EQ(processes.table().size(), before - 1);
+  EXPECT_EQ(processes.table().front().pid, taken) << "the system's own process stays";
+  EXPECT_EQ(processes.CopyProcessName(psn, &name), procNotFound);
+}
+
 TEST_F(PlatformProcesses, TheWorkspaceListsApplicationsAndAnnouncesTheirLaunch) {
   std::vector<std::string> launched;
   mac.workspace().notificationCenter().addObserver(this, std::string(NSWorkspaceWillLaunchApplicationNotification),

@@ -33,7 +33,7 @@ code=0
 # Wine's own complaints go to a log: the driver's lines are what the user would have seen.
 xvfb-run -a -s "-screen 0 1024x768x24" "$here/scripts/wine-run.sh" "$driver" "$wrapper" 2>"$work/wine.log" ||
   code=$?
-echo "($((SECONDS - start)) s)"
+echo "(the run took $((SECONDS - start)) s)"
 
 echo
 echo "== The recorder after the update =="

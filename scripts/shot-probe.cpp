@@ -1,14 +1,21 @@
-// Reads back, from inside Wine, what the updater shows on a virtual desktop, so that the screenshot
-// script captures a state rather than a moment: the wizard's current page with its title and comment,
+// Reads back, from inside Wine, what the updaters show on a virtual desktop, so that the screenshot
+// script captures a state rather than a moment: the wizard's current page with its title and texts,
 // or the progress dialog with its stage text and bar. Built by scripts/screenshots.sh with the Windows
-// tree's compiler; a tool for the pictures, not part of any program.
+// tree's compiler; a tool for the pictures, not part of any program. Serves Monoflash's wizard and
+// Duoflash's alike: both are property sheets whose pages show their main text in static 1002.
 //
-//   shot-probe <desktop> page <index> <seconds> <title> <comment>
-//       the wizard on that page, taking input, no other dialog on the desktop
+//   shot-probe <desktop> page <index> <seconds> <title> <comment> [<second text>]
+//       the wizard on that page, taking input, no other dialog on the desktop; the second text is
+//       that of static 1003, which Duoflash's pages 1 and 2 have
 //   shot-probe <desktop> progress <percent> <seconds> <title> <stage> [<stage>...]
 //       the progress dialog, its bar at that percentage or beyond, showing one of the stage texts
 //   shot-probe <desktop> focus <seconds>
 //       the wizard becomes the desktop's foreground window, which is where typed keys go
+//   shot-probe <desktop> button <seconds> <control>
+//       the centre of the wizard's button, on the screen, once it is shown and enabled ("x y")
+//   shot-probe <desktop> reveal <seconds>
+//       shows a wizard sheet that its program keeps hidden, without activating it: Duoflash's last
+//       page is active only behind its hidden sheet, and no user ever sees it
 //   shot-probe <desktop> list
 //
 // Texts are compared as the glossary stores them: line breaks and tabs written as \n and \t, and each
@@ -28,6 +35,7 @@ namespace {
 
 constexpr UINT kAnswerMs = 2000;  // a window that takes longer to answer counts as busy
 constexpr int kCommentId = 1002;  // the comment static of every wizard page
+constexpr int kSecondTextId = 1003;  // the second text of Duoflash's pages 1 and 2
 constexpr int kStageId = 1004;    // the progress dialog's stage text
 constexpr int kPercentId = 1005;  // and its percentage
 
@@ -133,6 +141,20 @@ HWND FindWizard() {
   return nullptr;
 }
 
+BOOL CALLBACK AddHiddenDialog(HWND hwnd, LPARAM list) {
+  if (!IsWindowVisible(hwnd) && IsDialog(hwnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
+}
+
+// Wizard sheets that their programs keep hidden.
+std::vector<HWND> HiddenWizards() {
+  std::vector<HWND> dialogs, wizards;
+  EnumWindows(AddHiddenDialog, reinterpret_cast<LPARAM>(&dialogs));
+  for (HWND hwnd : dialogs)
+    if (CurrentPage(hwnd)) wizards.push_back(hwnd);
+  return wizards;
+}
+
 HWND FindProgress() {
   for (HWND hwnd : TopLevelWindows())
     if (IsDialog(hwnd) && FindChildOfClass(hwnd, PROGRESS_CLASSW)) return hwnd;
@@ -171,6 +193,12 @@ void List() {
     }
     Err(line);
   }
+  for (HWND hwnd : HiddenWizards()) {
+    HWND page = CurrentPage(hwnd);
+    Err(L"  hidden: [" + ClassOf(hwnd) + L"] \"" + Escaped(Text(hwnd)) + L"\", page " +
+        std::to_wstring(Ask(hwnd, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page))) + L": \"" +
+        Escaped(Text(GetDlgItem(page, kCommentId))) + L"\"");
+  }
 }
 
 // Paints what is pending before the picture is taken: a state reached a moment ago may not be drawn.
@@ -197,7 +225,7 @@ bool Reach(double seconds, Holds holds, HWND& window) {
 struct Page {
   HWND wizard = nullptr;
   int index = -1;
-  std::wstring title, comment;
+  std::wstring title, comment, secondText;
 };
 
 // A page counts as shown when the wizard is on it and takes input, and no other dialog (a message box,
@@ -214,6 +242,7 @@ bool ReadPage(Page& page) {
   page.index = static_cast<int>(Ask(page.wizard, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(current)));
   page.title = Escaped(Text(page.wizard));
   page.comment = Escaped(Text(GetDlgItem(current, kCommentId)));
+  page.secondText = Escaped(Text(GetDlgItem(current, kSecondTextId)));
   return true;
 }
 
@@ -249,27 +278,31 @@ HDESK JoinDesktop(const wchar_t* name, double seconds) {
 }
 
 int Usage() {
-  Err(L"usage: shot-probe <desktop> page <index> <seconds> <title> <comment>\n"
+  Err(L"usage: shot-probe <desktop> page <index> <seconds> <title> <comment> [<second text>]\n"
       L"       shot-probe <desktop> progress <percent> <seconds> <title> <stage>...\n"
       L"       shot-probe <desktop> focus <seconds>\n"
+      L"       shot-probe <desktop> button <seconds> <control>\n"
+      L"       shot-probe <desktop> reveal <seconds>\n"
       L"       shot-probe <desktop> list");
   return 2;
 }
 
-int PageCommand(int index, double seconds, const wchar_t* title, const wchar_t* comment) {
+// `secondText` null: the page's static 1003, if it has one, is not looked at.
+int PageCommand(int index, double seconds, const wchar_t* title, const wchar_t* comment, const wchar_t* secondText) {
   Page page;
   auto holds = [&] {
     return ReadPage(page) && page.index == index && Matches(title, page.title.c_str()) &&
-           Matches(comment, page.comment.c_str());
+           Matches(comment, page.comment.c_str()) && (!secondText || Matches(secondText, page.secondText.c_str()));
   };
   if (Reach(seconds, holds, page.wizard)) {
     Out(page.title);
     Out(page.comment);
+    if (secondText) Out(page.secondText);
     Out(L"box " + Box(DialogsBox()));
     return 0;
   }
   Err(L"page " + std::to_wstring(index) + L" with \"" + title + L"\" / \"" + comment +
-      L"\" did not show; the desktop has:");
+      (secondText ? L"\" / \"" + std::wstring(secondText) : std::wstring()) + L"\" did not show; the desktop has:");
   List();
   return 1;
 }
@@ -317,14 +350,59 @@ int FocusCommand(double seconds) {
   return 1;
 }
 
+// Where a user would click the button: a wizard's button is pressed with the mouse where pressing a
+// mnemonic would leave the Alt key held down, in Wine's eyes, for the program that comes up next.
+int ButtonCommand(double seconds, int control) {
+  HWND wizard = nullptr;
+  RECT r{};
+  auto clickable = [&] {
+    Page page;
+    if (!ReadPage(page)) return false;
+    wizard = page.wizard;
+    HWND button = GetDlgItem(wizard, control);
+    if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button)) return false;
+    GetWindowRect(button, &r);
+    return true;
+  };
+  if (Reach(seconds, clickable, wizard)) {
+    Out(std::to_wstring((r.left + r.right) / 2) + L" " + std::to_wstring((r.top + r.bottom) / 2));
+    return 0;
+  }
+  Err(L"the wizard's button " + std::to_wstring(control) + L" is not there to be pressed; the desktop has:");
+  List();
+  return 1;
+}
+
+// Shown as it is, without activation, so that the program's own state (the page, the focus, the
+// stage it waits for) stays as it was.
+int RevealCommand(double seconds) {
+  HWND wizard = nullptr;
+  auto revealed = [&] {
+    if (wizard && IsWindowVisible(wizard)) return true;
+    const std::vector<HWND> hidden = HiddenWizards();
+    if (hidden.size() != 1) return false;
+    wizard = hidden.front();
+    ShowWindow(wizard, SW_SHOWNA);
+    return IsWindowVisible(wizard) != FALSE;
+  };
+  if (Reach(seconds, revealed, wizard)) {
+    Out(Text(wizard));
+    return 0;
+  }
+  Err(L"no one hidden wizard to show; the desktop has:");
+  List();
+  return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return Usage();
   const std::wstring command = argv[2];
   double seconds = 0;
-  if ((command == L"page" && argc == 7) || (command == L"progress" && argc >= 7)) seconds = _wtof(argv[4]);
-  else if (command == L"focus" && argc == 4) seconds = _wtof(argv[3]);
+  if ((command == L"page" && (argc == 7 || argc == 8)) || (command == L"progress" && argc >= 7)) seconds = _wtof(argv[4]);
+  else if ((command == L"focus" || command == L"reveal") && argc == 4) seconds = _wtof(argv[3]);
+  else if (command == L"button" && argc == 5) seconds = _wtof(argv[3]);
   else if (command != L"list" || argc != 3) return Usage();
   // Windows are listed per desktop: join the one the updater runs on. Once joined, the desktop
   // belongs to this thread and cannot be closed; it goes with the process.
@@ -336,8 +414,10 @@ int wmain(int argc, wchar_t** argv) {
     List();
     return 0;
   }
-  if (command == L"page") return PageCommand(_wtoi(argv[3]), seconds, argv[5], argv[6]);
+  if (command == L"page") return PageCommand(_wtoi(argv[3]), seconds, argv[5], argv[6], argc == 8 ? argv[7] : nullptr);
   if (command == L"progress")
     return ProgressCommand(_wtoi(argv[3]), seconds, argv[5], std::vector<std::wstring>(argv + 6, argv + argc));
+  if (command == L"button") return ButtonCommand(seconds, _wtoi(argv[4]));
+  if (command == L"reveal") return RevealCommand(seconds);
   return FocusCommand(seconds);
 }

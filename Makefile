@@ -1,6 +1,6 @@
 # The two commands of the README:
 #   make test   installs what is missing, builds both trees and runs every test of both
-#   make demo   updates a simulated recorder with the real Monoflash programs under Wine
+#   make demo   updates a simulated recorder with the real Duoflash under Wine, then with Reflash on a simulated Mac
 # and the others:
 #   make        builds both trees
 #   make bench  runs the benchmarks

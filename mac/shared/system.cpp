@@ -110,3 +110,31 @@ int32_t GetSystemPatchVersion() { return MacLibrary::current().systemVersion().G
 bool isNewerThisSystemVersion(int32_t major, int32_t minor, int32_t patch) {
   return MacLibrary::current().systemVersion().isNewerThisSystemVersion(major, minor, patch);
 }
+
+bool IsPlugMonitorRunning(mac::Platform& platform) {
+  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
+  while (platform.processes().GetNextProcess(&psn) == mac::noErr) {
+    std::string name;
+    if (platform.processes().CopyProcessName(psn, &name) == mac::noErr && name == kPlugMonitorName) return true;
+  }
+  return false;
+}
+
+int StopPlugMonitor(mac::Platform& platform, bool& stopped) {
+  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
+  while (platform.processes().GetNextProcess(&psn) == mac::noErr) {
+    std::string name;
+    if (platform.processes().CopyProcessName(psn, &name) != mac::noErr || name != kPlugMonitorName) continue;
+    const mac::OSErr error = platform.processes().KillProcess(psn);
+    if (error == mac::noErr) stopped = true;
+    return error;
+  }
+  return 0;
+}
+
+int StartPlugMonitorAgain(mac::Platform& platform, bool& stopped) {
+  int result = 0;
+  if (stopped && !IsPlugMonitorRunning(platform) && !platform.workspace().launchApplication(kPlugMonitorPath)) result = -1;
+  stopped = false;
+  return result;
+}

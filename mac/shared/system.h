@@ -22,6 +22,20 @@ std::optional<std::vector<uint8_t>> filePathToAliasData(std::optional<std::strin
 // one the folder lists; nothing for no name, an unreadable folder or no such entry.
 std::optional<std::string> stringWithInsensitiveResourcePathName(std::optional<std::string_view> name);
 
+// The maker's Plug Monitor, which both programs stop while the recorder is theirs and start again
+// at the end. These take the platform they act on, as the controllers hold it.
+namespace mac { class Platform; }
+inline constexpr const char* kPlugMonitorName = "Plug Monitor";
+inline constexpr const char* kPlugMonitorPath =
+    "/Library/Application Support/Kestrel/VoxPlayer/Plug Monitor/Plug Monitor.app";
+bool IsPlugMonitorRunning(mac::Platform& platform);
+// Ends the first process of that name: its error, or 0 when none runs; `stopped` is set once one was
+// ended, so that only a monitor stopped here is started again.
+int StopPlugMonitor(mac::Platform& platform, bool& stopped);
+// Starts it again when it was stopped and is not running now; -1 when the launch failed, else 0.
+// `stopped` is cleared.
+int StartPlugMonitorAgain(mac::Platform& platform, bool& stopped);
+
 // By the names of the workspace's launched applications.
 bool isRunningVoxPlayer();
 bool isRunningKestrelTunebox();

@@ -410,33 +410,9 @@ void FwUpAppController::windowWillClose(mac::Window&) { mac_.application().termi
 
 // ---- The system around ----
 
-bool FwUpAppController::isRunningPlugMonitor() {
-  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
-  while (mac_.processes().GetNextProcess(&psn) == mac::noErr) {
-    std::string name;
-    if (mac_.processes().CopyProcessName(psn, &name) == mac::noErr && name == kPlugMonitorName) return true;
-  }
-  return false;
-}
-
-int FwUpAppController::terminatePlugMonitor() {
-  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
-  while (mac_.processes().GetNextProcess(&psn) == mac::noErr) {
-    std::string name;
-    if (mac_.processes().CopyProcessName(psn, &name) != mac::noErr || name != kPlugMonitorName) continue;
-    const mac::OSErr error = mac_.processes().KillProcess(psn);
-    if (error == mac::noErr) isTerminatePlugMonitor_ = true;
-    return error;
-  }
-  return 0;
-}
-
-int FwUpAppController::launchPlugMonitor() {
-  int result = 0;
-  if (isTerminatePlugMonitor_ && !isRunningPlugMonitor() && !mac_.workspace().launchApplication(kPlugMonitorPath)) result = -1;
-  isTerminatePlugMonitor_ = false;
-  return result;
-}
+bool FwUpAppController::isRunningPlugMonitor() { return IsPlugMonitorRunning(mac_); }
+int FwUpAppController::terminatePlugMonitor() { return StopPlugMonitor(mac_, isTerminatePlugMonitor_); }
+int FwUpAppController::launchPlugMonitor() { return StartPlugMonitorAgain(mac_, isTerminatePlugMonitor_); }
 
 std::optional<std::string> FwUpAppController::copySelfPackage() {
   const mac::FileManager& files = mac_.fileManager();

@@ -54,9 +54,6 @@ class FwUpAppController : public mac::ApplicationDelegate, public mac::WindowDel
   mac::Window& window() { return window_; }
   FwUpWizardController* page(MacPage page);
 
-  static constexpr const char* kPlugMonitorName = "Plug Monitor";
-  static constexpr const char* kPlugMonitorPath =
-      "/Library/Application Support/Kestrel/VoxPlayer/Plug Monitor/Plug Monitor.app";
 
  private:
   void showPage(MacPage page);

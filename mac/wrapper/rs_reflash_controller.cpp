@@ -446,35 +446,9 @@ void RSReflashController::notifyLaunchKestrelTunebox(const mac::Notification& no
 
 // ---- The system around ----
 
-bool RSReflashController::isRunningPlugMonitor() {
-  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
-  while (mac_.processes().GetNextProcess(&psn) == mac::noErr) {
-    std::string name;
-    if (mac_.processes().CopyProcessName(psn, &name) == mac::noErr && name == kPlugMonitorName) return true;
-  }
-  return false;
-}
-
-int RSReflashController::terminatePlugMonitor() {
-  mac::ProcessSerialNumber psn{0, mac::kNoProcess};
-  while (mac_.processes().GetNextProcess(&psn) == mac::noErr) {
-    std::string name;
-    if (mac_.processes().CopyProcessName(psn, &name) != mac::noErr || name != kPlugMonitorName) continue;
-    const mac::OSErr error = mac_.processes().KillProcess(psn);
-    if (error == mac::noErr) isLaunchPlugMonitorOnAppEnd_ = true;
-    return error;
-  }
-  return 0;
-}
-
-int RSReflashController::launchPlugMonitor() {
-  int result = 0;
-  if (isLaunchPlugMonitorOnAppEnd_ && !isRunningPlugMonitor() && !mac_.workspace().launchApplication(kPlugMonitorPath)) {
-    result = -1;
-  }
-  isLaunchPlugMonitorOnAppEnd_ = false;
-  return result;
-}
+bool RSReflashController::isRunningPlugMonitor() { return IsPlugMonitorRunning(mac_); }
+int RSReflashController::terminatePlugMonitor() { return StopPlugMonitor(mac_, isLaunchPlugMonitorOnAppEnd_); }
+int RSReflashController::launchPlugMonitor() { return StartPlugMonitorAgain(mac_, isLaunchPlugMonitorOnAppEnd_); }
 
 std::optional<std::string> RSReflashController::copySelfPackage() {
   const mac::FileManager& files = mac_.fileManager();

@@ -74,9 +74,6 @@ class RSReflashController : public mac::ApplicationDelegate, public mac::WindowD
   mac::Window& window() { return myWindow_; }
   bool pollTimerRunning() const { return m_FWUpAppCheckTimer_ != nullptr; }
 
-  static constexpr const char* kPlugMonitorName = "Plug Monitor";
-  static constexpr const char* kPlugMonitorPath =
-      "/Library/Application Support/Kestrel/VoxPlayer/Plug Monitor/Plug Monitor.app";
 
  private:
   void makeInterface();

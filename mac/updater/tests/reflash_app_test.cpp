@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "mac/shared/system.h"
 #include "mac/updater/tests/reflash_fixture.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST(ReflashLaunch, ThePlayerAdmittedAndOnlyFirm2MissingWithoutItsSectionPass) {
 TEST(ReflashLaunch, PlugMonitorIsStoppedForTheRunAndStartedAgainAtTheEnd) {
   ReflashMac m;
   m.mac().processes().start("Plug Monitor", "Plug Monitor", 501);
-  m.Write(std::string(FwUpAppController::kPlugMonitorPath) + "/Contents/Info.plist", "x");
+  m.Write(std::string(kPlugMonitorPath) + "/Contents/Info.plist", "x");
   m.user().click("Cancel");
   m.Launch();
   EXPECT_FALSE(m.controller->isRunningPlugMonitor());

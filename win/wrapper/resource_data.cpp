@@ -6,6 +6,7 @@
 
 #include "win/framework/dialog.h"
 #include "win/framework/handles.h"
+#include "win/shared/bin_payload.h"
 #include "win/wrapper/resource.h"
 
 namespace {
@@ -15,36 +16,6 @@ constexpr DWORD kModelValueBuffer = 256;
 
 // The payload's names are ASCII; the program keeps every path as UTF-16.
 std::wstring Widened(const char* ascii) { return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii)); }
-
-struct BinResource {
-  HRSRC info = nullptr;
-  DWORD size = 0;  // 0 when missing
-};
-
-BinResource FindBin(HMODULE module, uint16_t id) {
-  BinResource r;
-  r.info = FindResourceW(module, MAKEINTRESOURCEW(id), L"BIN");
-  if (r.info) r.size = SizeofResource(module, r.info);
-  return r;
-}
-
-const void* LockBin(HMODULE module, const BinResource& r) {
-  if (!r.info) return nullptr;
-  const HGLOBAL loaded = LoadResource(module, r.info);
-  return loaded ? LockResource(loaded) : nullptr;
-}
-
-// One temporary file: created afresh, written in one call, closed in every case.
-PayloadError WriteItem(const std::wstring& path, const void* data, DWORD size, uint32_t itemBit) {
-  const win::ScopedHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-  if (!file) return MakePayloadError(PayloadFailure::NotCreated, itemBit);
-  DWORD written = 0;
-  if (!WriteFile(file.get(), data, size, &written, nullptr) || written < size) {
-    return MakePayloadError(PayloadFailure::WrittenShort, itemBit);
-  }
-  return kPayloadOk;
-}
 
 void Delete(std::wstring& path) {
   if (!path.empty()) DeleteFileW(path.c_str());
@@ -97,16 +68,8 @@ bool CResourceData::BuildPaths() {
 }
 
 bool CResourceData::WriteConfiguration() {
-  const uint32_t bit = wrapper::kConfiguration.itemBit;
-  const BinResource config = FindBin(module_, wrapper::kConfiguration.resourceId);
-  PayloadError error = kPayloadOk;
-  if (!config.info || config.size == 0) {
-    error = MakePayloadError(PayloadFailure::Missing, bit);
-  } else if (const void* data = LockBin(module_, config); !data) {
-    error = MakePayloadError(PayloadFailure::NotLocked, bit);
-  } else {
-    error = WriteItem(Configuration, data, config.size, bit);
-  }
+  const PayloadError error = payload::WriteBinItem(module_, wrapper::kConfiguration.resourceId,
+                                                   wrapper::kConfiguration.itemBit, Configuration);
   if (error != kPayloadOk) {
     Fail(error);
     return false;
@@ -125,35 +88,19 @@ bool CResourceData::CheckAndWritePayload() {
   for (size_t i = 0; i < std::size(wrapper::kCheckedItems); ++i) {
     const PayloadItem& item = wrapper::kCheckedItems[i];
     declared.items[i] = GetPrivateProfileIntW(L"RESOURCE", Widened(item.sizeKey).c_str(), 0, Configuration.c_str());
-    actual.items[i] = FindBin(module_, item.resourceId).size;
+    actual.items[i] = payload::FindBin(module_, item.resourceId).size;
   }
   PayloadError error = CheckWrapperSizes(declared, actual);
 
   // Locked only once every size is right, and written only once every lock held, so that a damaged
   // payload leaves nothing but the configuration behind.
-  struct Item {
-    const PayloadItem& item;
-    const std::wstring& path;
-    bool wanted;
-    const void* data = nullptr;
-    DWORD size = 0;
-  };
-  Item items[] = {{wrapper::kGlossaryTable, GlossaryTable, true},
-                  {wrapper::kGlossaryLibrary, GlossaryLibrary, true},
-                  {wrapper::kAutoplayLibrary, AutoplayLibrary, NeedsAutoplayLibraryFlag},
-                  {wrapper::kStage1Updater, Stage1, true},
-                  {wrapper::kStage2Updater, Stage2, true}};
-  for (Item& it : items) {
-    if (error != kPayloadOk || !it.wanted) continue;
-    const BinResource r = FindBin(module_, it.item.resourceId);
-    it.data = LockBin(module_, r);
-    it.size = r.size;
-    if (!it.data) error = MakePayloadError(PayloadFailure::NotLocked, it.item.itemBit);
-  }
-  for (const Item& it : items) {
-    if (error != kPayloadOk || !it.wanted) continue;
-    error = WriteItem(it.path, it.data, it.size, it.item.itemBit);
-  }
+  const payload::OutgoingItem<std::wstring> items[] = {
+      {wrapper::kGlossaryTable, GlossaryTable, true},
+      {wrapper::kGlossaryLibrary, GlossaryLibrary, true},
+      {wrapper::kAutoplayLibrary, AutoplayLibrary, NeedsAutoplayLibraryFlag},
+      {wrapper::kStage1Updater, Stage1, true},
+      {wrapper::kStage2Updater, Stage2, true}};
+  if (error == kPayloadOk) error = payload::LockAndWriteAll<std::wstring>(module_, items);
   if (error != kPayloadOk) {
     Fail(error);
     return false;

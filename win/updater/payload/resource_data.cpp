@@ -7,42 +7,12 @@
 #include "win/framework/app.h"
 #include "win/framework/dialog.h"
 #include "win/framework/handles.h"
+#include "win/shared/bin_payload.h"
 
 namespace {
 
 constexpr UINT kPayloadErrorString = 401;
 constexpr DWORD kStringValueBuffer = 4096;
-
-// A BIN resource: its bytes in place, or nothing. Size 0 when missing.
-struct BinResource {
-  HRSRC info = nullptr;
-  DWORD size = 0;
-};
-
-BinResource FindBin(HMODULE module, uint16_t id) {
-  BinResource r;
-  r.info = FindResourceA(module, MAKEINTRESOURCEA(id), "BIN");
-  if (r.info) r.size = SizeofResource(module, r.info);
-  return r;
-}
-
-const void* LockBin(HMODULE module, const BinResource& r) {
-  if (!r.info) return nullptr;
-  HGLOBAL loaded = LoadResource(module, r.info);
-  return loaded ? LockResource(loaded) : nullptr;
-}
-
-// Writes a payload item as a temporary file: one write, closed in every case.
-PayloadError WriteItem(const std::string& path, const void* data, DWORD size, uint32_t itemBit) {
-  const win::ScopedHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-  if (!file) return MakePayloadError(PayloadFailure::NotCreated, itemBit);
-  DWORD written = 0;
-  if (!WriteFile(file.get(), data, size, &written, nullptr) || written < size) {
-    return MakePayloadError(PayloadFailure::WrittenShort, itemBit);
-  }
-  return kPayloadOk;
-}
 
 void UseAsApplicationProfile(const std::string& path) {
   if (win::CWinApp* app = win::CurrentApp()) app->SetProfileName(path);
@@ -97,16 +67,8 @@ bool CResourceData::BuildPaths() {
 }
 
 bool CResourceData::WriteConfiguration() {
-  const uint32_t bit = bundle::kConfiguration.itemBit;
-  const BinResource config = FindBin(module_, bundle::kConfiguration.resourceId);
-  PayloadError error = kPayloadOk;
-  if (!config.info || config.size == 0) {
-    error = MakePayloadError(PayloadFailure::Missing, bit);
-  } else if (const void* data = LockBin(module_, config); !data) {
-    error = MakePayloadError(PayloadFailure::NotLocked, bit);
-  } else {
-    error = WriteItem(configurationPath_, data, config.size, bit);
-  }
+  const PayloadError error = payload::WriteBinItem(module_, bundle::kConfiguration.resourceId,
+                                                   bundle::kConfiguration.itemBit, configurationPath_);
   if (error != kPayloadOk) {
     Fail(error);
     return false;
@@ -121,38 +83,22 @@ bool CResourceData::CheckAndWritePayload() {
   BundleSizes declared, actual;
   for (size_t i = 0; i < std::size(bundle::kCheckedItems); ++i) {
     declared.items[i] = profile.GetInt("RESOURCE", bundle::kCheckedItems[i].sizeKey, 0);
-    actual.items[i] = FindBin(module_, bundle::kCheckedItems[i].resourceId).size;
+    actual.items[i] = payload::FindBin(module_, bundle::kCheckedItems[i].resourceId).size;
   }
   for (size_t n = 0;; ++n) {
     const uint32_t size = profile.GetInt("RESOURCE", bundle::FirmwareSizeKey(n), 0);
     if (size == 0) break;
     declared.firmware.push_back(size);
-    actual.firmware.push_back(FindBin(module_, static_cast<uint16_t>(bundle::kFirmware.resourceId + n)).size);
+    actual.firmware.push_back(payload::FindBin(module_, static_cast<uint16_t>(bundle::kFirmware.resourceId + n)).size);
   }
   PayloadError error = CheckBundleSizes(declared, actual);
 
   // Locked in memory only once every size is right, and written only once every lock held.
-  struct Item {
-    const PayloadItem& item;
-    const std::string& path;
-    bool wanted;
-    const void* data = nullptr;
-    DWORD size = 0;
-  };
-  Item items[] = {{bundle::kGlossaryTable, glossaryTablePath_, true},
-                  {bundle::kGlossaryLibrary, glossaryLibraryPath_, true},
-                  {bundle::kAutoplayLibrary, autoplayLibraryPath_, needsAutoplayLibrary_}};
-  for (Item& it : items) {
-    if (error != kPayloadOk || !it.wanted) continue;
-    const BinResource r = FindBin(module_, it.item.resourceId);
-    it.data = LockBin(module_, r);
-    it.size = r.size;
-    if (!it.data) error = MakePayloadError(PayloadFailure::NotLocked, it.item.itemBit);
-  }
-  for (const Item& it : items) {
-    if (error != kPayloadOk || !it.wanted) continue;
-    error = WriteItem(it.path, it.data, it.size, it.item.itemBit);
-  }
+  const payload::OutgoingItem<std::string> items[] = {
+      {bundle::kGlossaryTable, glossaryTablePath_, true},
+      {bundle::kGlossaryLibrary, glossaryLibraryPath_, true},
+      {bundle::kAutoplayLibrary, autoplayLibraryPath_, needsAutoplayLibrary_}};
+  if (error == kPayloadOk) error = payload::LockAndWriteAll<std::string>(module_, items);
   if (error != kPayloadOk) {
     Fail(error);
     return false;
@@ -173,14 +119,14 @@ void CResourceData::RemoveFiles() {
 bool ReadBinResource(uint16_t id, uint8_t* buffer, uint32_t* size, HMODULE module) {
   if (!size) return false;
   if (!module) module = GetModuleHandleA(nullptr);
-  const BinResource r = FindBin(module, id);
+  const payload::BinResource r = payload::FindBin(module, id);
   if (!r.info) return false;
   if (!buffer) {
     *size = r.size;
     return true;
   }
   const bool fits = *size >= r.size;
-  const void* data = fits ? LockBin(module, r) : nullptr;
+  const void* data = fits ? payload::LockBin(module, r) : nullptr;
   if (data) std::memcpy(buffer, data, r.size);
   *size = r.size;
   return data != nullptr;

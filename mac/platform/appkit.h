@@ -106,9 +106,11 @@ class TextField : public View {
   void setStringValue(std::string text);
 
   // The size the text needs within `bounds`: the cell wraps at word boundaries to the bounds' width
-  // and breaks at line feeds. Our text metric: every character 7 points wide, lines 17 points high.
+  // and breaks at line feeds. Our text metric: every character 7 points wide, except that a Japanese
+  // or other East Asian wide character takes the 13-point font's full width; lines 17 points high.
   Size cellSizeForBounds(const Rect& bounds) const;
   static constexpr double kCharacterWidth = 7.0;
+  static constexpr double kWideCharacterWidth = 13.0;
   static constexpr double kLineHeight = 17.0;
 
  private:

@@ -204,7 +204,8 @@ void Button::describeSelf(std::vector<std::string>& lines) const {
 std::optional<Image> Image::initWithContentsOfFile(const FileManager& files, const std::string& path) {
   const auto bytes = files.contentsAtPath(path);
   if (!bytes || bytes->empty()) return std::nullopt;
-  return Image{path};
+  const auto host = files.hostPath(path);
+  return Image{path, host ? host->string() : std::string()};
 }
 
 void ImageView::setImage(std::optional<Image> image) {

@@ -35,14 +35,17 @@ class FileManager;
 struct Point {
   double x = 0;
   double y = 0;
+  bool operator==(const Point&) const = default;
 };
 struct Size {
   double width = 0;
   double height = 0;
+  bool operator==(const Size&) const = default;
 };
 struct Rect {
   Point origin;
   Size size;
+  bool operator==(const Rect&) const = default;
 };
 
 class View {
@@ -152,6 +155,7 @@ class Button : public View {
 // NSImage, as far as the programs need one: a picture file that could be read.
 struct Image {
   std::string path;
+  std::string file;  // where its data is on this machine, for drawing it
   // initWithContentsOfFile: nothing when the file is missing or empty.
   static std::optional<Image> initWithContentsOfFile(const FileManager& files, const std::string& path);
 };
@@ -232,7 +236,9 @@ class Window {
   void performClose();
 
   View& contentView() { return *content_; }
+  const View& contentView() const { return *content_; }
   Button& standardWindowButton(WindowButton button);
+  const Button& standardWindowButton(WindowButton) const { return *closeButton_; }
 
   template <typename T, typename... Args>
   T& make(Args&&... args) {

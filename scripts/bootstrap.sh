@@ -8,7 +8,7 @@ pkgs=()
 want() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || pkgs+=("$1"); }
 
 for p in cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-         g++-mingw-w64-i686-posix mingw-w64-i686-dev xvfb xauth libjpeg-turbo-progs fonts-wine; do
+         g++-mingw-w64-i686-posix mingw-w64-i686-dev xvfb xauth libjpeg-turbo-progs fonts-wine libjpeg62-turbo-dev libfreetype-dev zlib1g-dev fonts-dejavu-core fonts-ipafont-gothic; do
   want "$p"
 done
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then

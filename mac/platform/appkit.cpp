@@ -21,8 +21,19 @@ void AddTextLines(const std::string& text, std::vector<std::string>& lines) {
   }
 }
 
-size_t CodePoints(std::string_view text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+// The width of each character of `text` in our text metric (see cellSizeForBounds).
+std::vector<double> CharacterWidths(std::string_view text) {
+  std::vector<double> widths;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    uint32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    const bool wide = (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
+    widths.push_back(wide ? TextField::kWideCharacterWidth : TextField::kCharacterWidth);
+    i += length;
+  }
+  return widths;
 }
 
 std::string ButtonLabel(const std::string& title) { return "[" + title + "]"; }
@@ -111,36 +122,41 @@ void TextField::setStringValue(std::string text) {
 }
 
 Size TextField::cellSizeForBounds(const Rect& bounds) const {
-  const size_t perLine = std::max<size_t>(1, static_cast<size_t>(bounds.size.width / kCharacterWidth));
+  const double lineWidth = bounds.size.width;
   size_t lines = 0;
-  size_t widest = 0;
+  double widest = 0;
   size_t start = 0;
   while (true) {
     const size_t end = text_.find('\n', start);
     const std::string_view paragraph =
         std::string_view(text_).substr(start, end == std::string::npos ? std::string::npos : end - start);
     // Greedy wrapping at blanks; a word longer than a line is broken where the line ends.
-    size_t used = 0;
+    double used = 0;
     size_t paragraphLines = 1;
     size_t pos = 0;
     while (pos < paragraph.size()) {
       const size_t blank = paragraph.find(' ', pos);
-      const std::string_view word = paragraph.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos);
-      size_t length = CodePoints(word);
-      const size_t needed = used == 0 ? length : used + 1 + length;
-      if (needed <= perLine) {
+      const std::vector<double> word =
+          CharacterWidths(paragraph.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos));
+      double length = 0;
+      for (const double w : word) length += w;
+      const double needed = used == 0 ? length : used + kCharacterWidth + length;
+      if (needed <= lineWidth) {
         used = needed;
       } else {
         if (used > 0) {
           widest = std::max(widest, used);
           ++paragraphLines;
         }
-        while (length > perLine) {
-          widest = perLine;
-          ++paragraphLines;
-          length -= perLine;
+        used = 0;
+        for (const double w : word) {
+          if (used > 0 && used + w > lineWidth) {
+            widest = std::max(widest, used);
+            ++paragraphLines;
+            used = 0;
+          }
+          used += w;
         }
-        used = length;
       }
       if (blank == std::string::npos) break;
       pos = blank + 1;
@@ -150,8 +166,7 @@ Size TextField::cellSizeForBounds(const Rect& bounds) const {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  return Size{std::min(bounds.size.width, static_cast<double>(widest) * kCharacterWidth),
-              static_cast<double>(lines) * kLineHeight};
+  return Size{std::min(bounds.size.width, widest), static_cast<double>(lines) * kLineHeight};
 }
 
 void TextField::describeSelf(std::vector<std::string>& lines) const {
@@ -189,7 +204,8 @@ void Button::describeSelf(std::vector<std::string>& lines) const {
 std::optional<Image> Image::initWithContentsOfFile(const FileManager& files, const std::string& path) {
   const auto bytes = files.contentsAtPath(path);
   if (!bytes || bytes->empty()) return std::nullopt;
-  return Image{path};
+  const auto host = files.hostPath(path);
+  return Image{path, host ? host->string() : std::string()};
 }
 
 void ImageView::setImage(std::optional<Image> image) {

@@ -35,14 +35,17 @@ class FileManager;
 struct Point {
   double x = 0;
   double y = 0;
+  bool operator==(const Point&) const = default;
 };
 struct Size {
   double width = 0;
   double height = 0;
+  bool operator==(const Size&) const = default;
 };
 struct Rect {
   Point origin;
   Size size;
+  bool operator==(const Rect&) const = default;
 };
 
 class View {
@@ -106,9 +109,11 @@ class TextField : public View {
   void setStringValue(std::string text);
 
   // The size the text needs within `bounds`: the cell wraps at word boundaries to the bounds' width
-  // and breaks at line feeds. Our text metric: every character 7 points wide, lines 17 points high.
+  // and breaks at line feeds. Our text metric: every character 7 points wide, except that a Japanese
+  // or other East Asian wide character takes the 13-point font's full width; lines 17 points high.
   Size cellSizeForBounds(const Rect& bounds) const;
   static constexpr double kCharacterWidth = 7.0;
+  static constexpr double kWideCharacterWidth = 13.0;
   static constexpr double kLineHeight = 17.0;
 
  private:
@@ -150,6 +155,7 @@ class Button : public View {
 // NSImage, as far as the programs need one: a picture file that could be read.
 struct Image {
   std::string path;
+  std::string file;  // where its data is on this machine, for drawing it
   // initWithContentsOfFile: nothing when the file is missing or empty.
   static std::optional<Image> initWithContentsOfFile(const FileManager& files, const std::string& path);
 };
@@ -230,7 +236,9 @@ class Window {
   void performClose();
 
   View& contentView() { return *content_; }
+  const View& contentView() const { return *content_; }
   Button& standardWindowButton(WindowButton button);
+  const Button& standardWindowButton(WindowButton) const { return *closeButton_; }
 
   template <typename T, typename... Args>
   T& make(Args&&... args) {

@@ -141,6 +141,8 @@ bool ParseLine(const std::vector<Word>& w, Queue& queue, std::string& error) {
     queue = [title = w[1].text](Simulation& s) { s.expectNoWindow(title); };
   } else if (name == "expect-text" && exactly(2) && text(1)) {
     queue = [t = w[1].text](Simulation& s) { s.expectText(t); };
+  } else if (name == "capture" && exactly(2) && text(1)) {
+    queue = [file = w[1].text](Simulation& s) { s.capture(file); };
   } else if (name == "expect-end" && exactly(1)) {
     queue = [](Simulation& s) { s.expectTerminated(); };
   } else {

@@ -19,6 +19,8 @@
 //   expect-no-window "<title>"
 //   expect-text "<text>"               a visible window shows the text
 //   expect-end                         the application has ended
+//   capture "<file>"                   writes what the front window shows (window_picture.h) to a
+//                                      file of this machine, for drawing; the transcript says what
 //
 // The whole script is read before anything runs: a line that cannot be read is reported with its
 // number and nothing is queued.

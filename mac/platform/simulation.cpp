@@ -1,7 +1,10 @@
 #include "mac/platform/simulation.h"
 
+#include <fstream>
+
 #include "mac/platform/processes.h"
 #include "mac/platform/usb.h"
+#include "mac/platform/window_picture.h"
 #include "mac/platform/workspace.h"
 
 namespace mac {
@@ -218,6 +221,23 @@ void Simulation::expectTerminated() {
   add("expect-end", [this]() -> std::function<void()> {
     if (!application_.isTerminated()) return nullptr;
     return [] {};
+  });
+}
+
+void Simulation::capture(std::string file) {
+  add("capture \"" + file + "\"", [this, file, line = line_]() -> std::function<void()> {
+    auto picture = PictureOfScreen(application_);
+    if (!picture) return nullptr;
+    return [this, file, line, picture = std::move(*picture)] {
+      std::ofstream out(file, std::ios::binary | std::ios::trunc);
+      out << WriteScreenPicture(picture);
+      out.close();
+      if (!out) {
+        throw SimulationError((line > 0 ? "line " + std::to_string(line) + ": " : std::string()) + "capture: " + file +
+                              " cannot be written");
+      }
+      transcript_.add("captured \"" + file + "\"", DescribeScreen(application_));
+    };
   });
 }
 

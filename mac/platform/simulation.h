@@ -69,6 +69,9 @@ class Simulation : public IdleHandler {
   void expectNoWindow(std::string title);
   void expectText(std::string text);
   void expectTerminated();
+  // Writes what the front window shows now, with its sheet or alert (see window_picture.h), to
+  // `file` on this machine, and puts the same into the transcript; waits until a window is shown.
+  void capture(std::string file);
   // A move of the caller's own: `ready` answers the action to take once it can be taken.
   void then(std::string what, std::function<std::function<void()>()> ready);
 

@@ -249,7 +249,10 @@ TEST_F(PlatformAppKit, TheTextCellMeasuresWrappedLines) {
       {"twenty characters ab twenty characters cd", 140, 34},  // 20 characters fill a line of 140 points
       {"first\nsecond\n\nfourth", 140, 68},
       {"abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstu", 140, 51},  // a long word is broken
-      {"ファームウェアを更新します", 70, 34},  // characters, not bytes
+      {"ファームウェアを更新します", 70, 51},  // characters, not bytes; 13 points each, 5 to a line
+      {"機種：ZT-5100", 70, 34},                 // 13 + 13 + 13 + 7 * 4 fill the first line
+      {"ファームウェア", 91, 17},                 // a line exactly full
+      {"ファームウェア", 90, 34},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

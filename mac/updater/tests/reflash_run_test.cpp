@@ -101,6 +101,16 @@ TEST_F(ReflashRun, MainProcessorUpdatedWithReadBack) {
   Has(r, "read back: yes");
 }
 
+// The bundle's localizations are named as the Mac's language table knows them, so that a Mac set
+// to Japanese gets the Japanese texts.
+TEST_F(ReflashRun, AJapaneseMacShowsTheJapanesePages) {
+  Create({"--languages", "ja,en"});
+  const Result run = Run("/Applications/Main/Reflash.app", "click \"開始\"\nclick \"完了\"\n");
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  Has(run.out, "window \"Firmware Update\" is now \"ファームウェアアップデートプログラム\"");
+  Has(run.out, "ファームウェアはバージョン1.01に正常にアップデートされました。");
+}
+
 TEST_F(ReflashRun, SubProcessorAsTheFirstStageLeavesItsMarker) {
   Create();
   const Result run = Run("/Applications/Sub/Reflash.app", "click \"Start\"\n", {"-nc1"});

@@ -7,62 +7,11 @@
 #include <vector>
 
 #include "mac/platform/processes.h"
+#include "mac/platform/words.h"
 
 namespace mac {
 
 namespace {
-
-struct Word {
-  std::string text;
-  bool quoted = false;
-};
-
-// Words and quoted texts of one line; false with `error` for an unterminated text or a bad escape.
-bool Split(std::string_view line, std::vector<Word>& words, std::string& error) {
-  size_t i = 0;
-  while (i < line.size()) {
-    const char c = line[i];
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++i;
-    } else if (c == '#') {
-      break;
-    } else if (c == '"') {
-      Word word{{}, true};
-      ++i;
-      bool closed = false;
-      while (i < line.size()) {
-        const char d = line[i++];
-        if (d == '"') {
-          closed = true;
-          break;
-        }
-        if (d != '\\') {
-          word.text.push_back(d);
-          continue;
-        }
-        if (i >= line.size()) break;
-        const char e = line[i++];
-        if (e == 'n') word.text.push_back('\n');
-        else if (e == 't') word.text.push_back('\t');
-        else if (e == '"' || e == '\\') word.text.push_back(e);
-        else {
-          error = std::string("unknown escape \\") + e;
-          return false;
-        }
-      }
-      if (!closed) {
-        error = "text without its closing quote";
-        return false;
-      }
-      words.push_back(std::move(word));
-    } else {
-      const size_t start = i;
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '"') ++i;
-      words.push_back(Word{std::string(line.substr(start, i - start)), false});
-    }
-  }
-  return true;
-}
 
 // "2s", "1.5s", "500ms".
 bool ParseDuration(std::string_view text, Milliseconds& duration) {
@@ -165,7 +114,7 @@ std::vector<ScriptMove> ParseScript(std::string_view script) {
     std::vector<Word> words;
     std::string error;
     Queue queue;
-    if (!Split(line, words, error) || (!words.empty() && !ParseLine(words, queue, error))) {
+    if (!SplitWords(line, words, error) || (!words.empty() && !ParseLine(words, queue, error))) {
       throw SimulationError("line " + std::to_string(number) + ": " + error);
     }
     if (queue) moves.push_back(ScriptMove{number, std::move(queue)});
@@ -191,7 +140,7 @@ std::string ScriptForProgram(std::string_view script, bool top, std::string_view
   for (size_t i = 0; i < lines.size(); ++i) {
     std::vector<Word> words;
     std::string error;
-    if (Split(lines[i], words, error) && words.size() == 2 && words[0].text == "for" && !words[0].quoted && words[1].quoted) {
+    if (SplitWords(lines[i], words, error) && words.size() == 2 && words[0].text == "for" && !words[0].quoted && words[1].quoted) {
       section = static_cast<int>(i);
       sectionOf[i] = -3;  // the "for" line itself belongs to no program
       const std::string& match = words[1].text;

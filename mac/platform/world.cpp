@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include "mac/platform/words.h"
 #include "sim/locked_file.h"
 
 namespace mac {
@@ -13,50 +14,6 @@ namespace mac {
 namespace {
 
 constexpr std::string_view kHead = "mac-sim world 1";
-
-struct Word {
-  std::string text;
-  bool quoted = false;
-};
-
-bool Split(std::string_view line, std::vector<Word>& words, std::string& error) {
-  size_t i = 0;
-  while (i < line.size()) {
-    const char c = line[i];
-    if (c == ' ' || c == '\t' || c == '\r') {
-      ++i;
-    } else if (c == '#') {
-      break;
-    } else if (c == '"') {
-      Word word{{}, true};
-      bool closed = false;
-      for (++i; i < line.size();) {
-        const char d = line[i++];
-        if (d == '"') {
-          closed = true;
-          break;
-        }
-        if (d != '\\') {
-          word.text.push_back(d);
-          continue;
-        }
-        if (i >= line.size()) break;
-        const char e = line[i++];
-        if (e == 'n') word.text.push_back('\n');
-        else if (e == 't') word.text.push_back('\t');
-        else if (e == '"' || e == '\\') word.text.push_back(e);
-        else return error = std::string("unknown escape \\") + e, false;
-      }
-      if (!closed) return error = "text without its closing quote", false;
-      words.push_back(std::move(word));
-    } else {
-      const size_t start = i;
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '"') ++i;
-      words.push_back(Word{std::string(line.substr(start, i - start)), false});
-    }
-  }
-  return true;
-}
 
 template <class T>
 bool Number(const Word& word, T& value) {
@@ -157,7 +114,7 @@ std::optional<WorldState> ParseWorld(std::string_view text, std::string* error) 
       head = true;
       continue;
     }
-    if (!Split(line, words, why) || (!words.empty() && !Entry(words, state, why))) {
+    if (!SplitWords(line, words, why) || (!words.empty() && !Entry(words, state, why))) {
       if (error) *error = "line " + std::to_string(number) + ": " + why;
       return std::nullopt;
     }

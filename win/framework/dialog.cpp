@@ -216,69 +216,46 @@ void CPropertySheet::AddPage(CPropertyPage* page) {
 INT_PTR CPropertySheet::DoModal() {
   CPropertySheet* const outer = creatingSheet;
   creatingSheet = this;
-  const INT_PTR result = unicode_ ? RunWide() : RunAnsi();
+  const INT_PTR result =
+      unicode_ ? Run<PROPSHEETPAGEW, PROPSHEETHEADERW>(wideCaption_, &CPropertyPage::wideTitle_, PropertySheetW)
+               : Run<PROPSHEETPAGEA, PROPSHEETHEADERA>(caption_, &CPropertyPage::title_, PropertySheetA);
   creatingSheet = outer;
   hwnd_ = nullptr;
   original_ = nullptr;
   return result;
 }
 
-INT_PTR CPropertySheet::RunAnsi() {
-  std::vector<PROPSHEETPAGEA> descriptions(pages_.size());
+// The system's property sheet in either width: the descriptions, the header and the call differ
+// only in the width of their texts.
+template <class PageDescription, class Header, class Char>
+INT_PTR CPropertySheet::Run(const std::basic_string<Char>& caption, std::basic_string<Char> CPropertyPage::*title,
+                            INT_PTR(WINAPI* show)(const Header*)) {
+  std::vector<PageDescription> descriptions(pages_.size());
   for (size_t i = 0; i < pages_.size(); ++i) {
-    PROPSHEETPAGEA& d = descriptions[i];
+    PageDescription& d = descriptions[i];
     d.dwSize = sizeof d;
     d.dwFlags = PSP_DEFAULT;
     d.hInstance = pages_[i]->module();
-    d.pszTemplate = MAKEINTRESOURCEA(pages_[i]->templateId());
+    d.pszTemplate = reinterpret_cast<const Char*>(static_cast<ULONG_PTR>(pages_[i]->templateId()));
     d.pfnDlgProc = CPropertyPage::PageProc;
     d.lParam = reinterpret_cast<LPARAM>(pages_[i]);
-    if (!pages_[i]->title_.empty()) {
+    if (!(pages_[i]->*title).empty()) {
       d.dwFlags |= PSP_USETITLE;
-      d.pszTitle = pages_[i]->title_.c_str();
+      d.pszTitle = (pages_[i]->*title).c_str();
     }
   }
 
-  PROPSHEETHEADERA header{};
-  header.dwSize = sizeof header;
-  header.dwFlags = PSH_PROPSHEETPAGE | PSH_USECALLBACK | PSH_NOAPPLYNOW | (wizard_ ? PSH_WIZARD : 0);
-  header.hwndParent = parent_;
-  header.hInstance = GetModuleHandleA(nullptr);
-  header.pszCaption = caption_.c_str();
-  header.nPages = static_cast<UINT>(descriptions.size());
-  header.nStartPage = startPage_;
-  header.ppsp = descriptions.data();
-  header.pfnCallback = SheetCallback;
-  return PropertySheetA(&header);
-}
-
-INT_PTR CPropertySheet::RunWide() {
-  std::vector<PROPSHEETPAGEW> descriptions(pages_.size());
-  for (size_t i = 0; i < pages_.size(); ++i) {
-    PROPSHEETPAGEW& d = descriptions[i];
-    d.dwSize = sizeof d;
-    d.dwFlags = PSP_DEFAULT;
-    d.hInstance = pages_[i]->module();
-    d.pszTemplate = MAKEINTRESOURCEW(pages_[i]->templateId());
-    d.pfnDlgProc = CPropertyPage::PageProc;
-    d.lParam = reinterpret_cast<LPARAM>(pages_[i]);
-    if (!pages_[i]->wideTitle_.empty()) {
-      d.dwFlags |= PSP_USETITLE;
-      d.pszTitle = pages_[i]->wideTitle_.c_str();
-    }
-  }
-
-  PROPSHEETHEADERW header{};
+  Header header{};
   header.dwSize = sizeof header;
   header.dwFlags = PSH_PROPSHEETPAGE | PSH_USECALLBACK | PSH_NOAPPLYNOW | (wizard_ ? PSH_WIZARD : 0);
   header.hwndParent = parent_;
   header.hInstance = GetModuleHandleW(nullptr);
-  header.pszCaption = wideCaption_.c_str();
+  header.pszCaption = caption.c_str();
   header.nPages = static_cast<UINT>(descriptions.size());
   header.nStartPage = startPage_;
   header.ppsp = descriptions.data();
   header.pfnCallback = SheetCallback;
-  return PropertySheetW(&header);
+  return show(&header);
 }
 
 int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {

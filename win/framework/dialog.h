@@ -147,8 +147,9 @@ class CPropertySheet {
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   int IndexOfTemplate(UINT templateId) const;
 
-  INT_PTR RunAnsi();
-  INT_PTR RunWide();
+  template <class PageDescription, class Header, class Char>
+  INT_PTR Run(const std::basic_string<Char>& caption, std::basic_string<Char> CPropertyPage::*title,
+              INT_PTR(WINAPI* show)(const Header*));
   void Subclass(HWND hwnd);
 
   bool unicode_ = false;

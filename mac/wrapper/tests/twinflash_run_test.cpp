@@ -1,37 +1,20 @@
 // Twinflash as a real program: the bundle of the build installed in a simulated Mac made by mac-sim,
 // started with a script of the user's clicks; its two stages are the real Reflash programs of its
 // resources, started through the shell as child processes, updating one simulated recorder.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "mac/platform/shell.h"
-
-namespace fs = std::filesystem;
+#include "mac/sim/tests/mac_sim_run.h"
 
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using macsim_test::Has;
+using macsim_test::Result;
+using macsim_test::Slurp;
+namespace fs = std::filesystem;
 
 // What the user does in a whole run: Next on both pages; the sub processor's Start in stage 1; Start
 // and Finish in stage 2.
@@ -43,33 +26,14 @@ constexpr const char* kWholeRun =
 constexpr const char* kInstalled = "/Applications/ZT-5100 Update";
 constexpr const char* kCopy = "/Users/user/Library/Application Support/KESTREL/Twinflash/Twinflash.app";
 
-class TwinflashRun : public testing::Test {
+class TwinflashRun : public macsim_test::MacSimRun {
  protected:
-  TwinflashRun() : dir_(fs::temp_directory_path() / ("zt-twinflash-" + std::to_string(getpid()) + "-" + Name())) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  ~TwinflashRun() override { fs::remove_all(dir_); }
+  TwinflashRun() : MacSimRun("zt-twinflash-") {}
 
-  static std::string Name() { return testing::UnitTest::GetInstance()->current_test_info()->name(); }
-  fs::path root() const { return dir_ / "Mac HD"; }
-  std::string recorder() const { return (dir_ / "zt.sim").string(); }
   std::string app(const std::string& folder = kInstalled) const { return folder + "/Twinflash.app"; }
   // A file of the bundle as installed on the Mac.
   fs::path installed(const std::string& inBundle, const std::string& folder = kInstalled) const {
     return root() / (app(folder).substr(1) + "/Contents/Resources/" + inBundle);
-  }
-
-  Result Tool(const std::string& tool, const std::vector<std::string>& args) {
-    std::string command = mac::QuoteForShell(tool);
-    for (const std::string& a : args) command += " " + mac::QuoteForShell(a);
-    command += " >" + mac::QuoteForShell((dir_ / "out").string()) + " 2>" + mac::QuoteForShell((dir_ / "err").string());
-    const int status = std::system(command.c_str());
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = std::regex_replace(Slurp(dir_ / "out"), std::regex(" +"), " ");
-    r.err = Slurp(dir_ / "err");
-    return r;
   }
 
   // A recorder at 1.00 on both processors that is back at once after its restart (the state file
@@ -85,15 +49,8 @@ class TwinflashRun : public testing::Test {
   }
 
   Result Run(const std::string& script, const std::string& application = {}) {
-    std::ofstream(dir_ / "script") << script;
-    return Tool(MAC_SIM, {"run", root().string(), application.empty() ? app() : application, "--script", (dir_ / "script").string()});
+    return RunApp(application.empty() ? app() : application, script);
   }
-  Result Restart(const std::string& script) {
-    std::ofstream(dir_ / "script") << script;
-    return Tool(MAC_SIM, {"restart", root().string(), "--script", (dir_ / "script").string()});
-  }
-  std::string Show() { return Tool(MAC_SIM, {"show", root().string()}).out; }
-  std::string Recorder() { return Tool(RECORDER_SIM, {"show", recorder()}).out; }
   void Fault(const std::string& fault) { ASSERT_EQ(Tool(RECORDER_SIM, {"fault", recorder(), fault}).code, 0); }
 
   // Replaces `from` by `to` in a file of the installed bundle.
@@ -105,13 +62,7 @@ class TwinflashRun : public testing::Test {
     text.replace(at, from.size(), to);
     std::ofstream(path, std::ios::binary) << text;
   }
-
-  fs::path dir_;
 };
-
-void Has(const std::string& text, const std::string& fragment) {
-  EXPECT_NE(text.find(fragment), std::string::npos) << "missing: " << fragment << "\nin:\n" << text;
-}
 void HasNot(const std::string& text, const std::string& fragment) {
   EXPECT_EQ(text.find(fragment), std::string::npos) << "unexpected: " << fragment << "\nin:\n" << text;
 }
